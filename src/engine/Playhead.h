@@ -12,6 +12,7 @@
 // free of display types.
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 
 #include "base/Touch.h"
@@ -27,7 +28,15 @@ public:
 
     // Thread: any, for every accessor below.
     bool active() const { return active_.load(std::memory_order_acquire); }
-    void setActive(bool v) { active_.store(v, std::memory_order_release); }
+    // Switching a voice on starts a new generation of it (see generation()).
+    void setActive(bool v) {
+        if (v) generation_.fetch_add(1, std::memory_order_relaxed);
+        active_.store(v, std::memory_order_release);
+    }
+    // Counts how often the voice was switched on. The mixer keeps a voice's heads and envelope
+    // in registers for one render call and writes them back only if the voice was not started
+    // anew meanwhile, so a voice freed and started again during a call keeps its new values.
+    std::uint32_t generation() const { return generation_.load(std::memory_order_acquire); }
 
     bool fadeOut() const { return fadeOut_.load(kRelaxed); }
     void setFadeOut(bool v) { fadeOut_.store(v, kRelaxed); }
@@ -66,6 +75,7 @@ private:
     static constexpr auto kRelaxed = std::memory_order_relaxed;
 
     std::atomic<bool> active_{false};
+    std::atomic<std::uint32_t> generation_{0};
     std::atomic<bool> fadeOut_{false};
     std::atomic<int> mode_{0};
     std::atomic<float> amp_{0.0f};
