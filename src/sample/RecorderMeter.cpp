@@ -18,14 +18,15 @@ void RecorderMeter::add(const float* interleaved, std::size_t frames) noexcept {
     for (double s : block) {
         if (!std::isfinite(s)) return;
     }
+    // Odd while a write is under way. The release stores keep the odd count ahead of the data
+    // for a reader that sees any of it; no fences, which ThreadSanitizer cannot follow.
     const std::uint64_t seq = sequence_.load(std::memory_order_relaxed);
-    sequence_.store(seq + 1, std::memory_order_relaxed);  // odd: a write is under way
-    std::atomic_thread_fence(std::memory_order_release);
+    sequence_.store(seq + 1, std::memory_order_relaxed);
     for (int c = 0; c < kRecordingChannels; ++c) {
         sumSquares_[c].store(sumSquares_[c].load(std::memory_order_relaxed) + block[c],
-                             std::memory_order_relaxed);
+                             std::memory_order_release);
     }
-    frames_.store(frames_.load(std::memory_order_relaxed) + frames, std::memory_order_relaxed);
+    frames_.store(frames_.load(std::memory_order_relaxed) + frames, std::memory_order_release);
     sequence_.store(seq + 2, std::memory_order_release);
 }
 
@@ -36,12 +37,12 @@ RecorderMeter::Totals RecorderMeter::read() const noexcept {
             std::this_thread::yield();
             continue;
         }
+        // Acquire loads keep the second look at the count behind the data.
         Totals t;
         for (int c = 0; c < kRecordingChannels; ++c) {
-            t.sumSquares[c] = sumSquares_[c].load(std::memory_order_relaxed);
+            t.sumSquares[c] = sumSquares_[c].load(std::memory_order_acquire);
         }
-        t.frames = frames_.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        t.frames = frames_.load(std::memory_order_acquire);
         if (sequence_.load(std::memory_order_relaxed) == before) return t;
     }
 }
