@@ -48,7 +48,7 @@ public:
     Recorder& recorder() { return *recorder_; }
     void setRecorder(std::unique_ptr<Recorder> recorder);
     // Where "recording.wav" lives: the documents directory, unless the recorder says otherwise.
-    const std::filesystem::path& recordURL() const { return recorder_->url(); }
+    std::filesystem::path recordURL() const { return recorder_->url(); }
     // True from recordingStart to recordingEnd, even when the recorder could not start.
     // Thread: any (read by the display update and the keys).
     bool recording() const { return recording_.load(std::memory_order_relaxed); }

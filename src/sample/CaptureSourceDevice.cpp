@@ -54,8 +54,8 @@ void DeviceCaptureSource::stop() {
 void DeviceCaptureSource::audioCallback(void* userdata, std::uint8_t* stream, int length) noexcept {
     if (userdata == nullptr || stream == nullptr || length <= 0) return;
     constexpr int kFrameBytes = kRecordingChannels * static_cast<int>(sizeof(float));
-    static_cast<CaptureSink*>(userdata)->captureFrames(reinterpret_cast<const float*>(stream),
-                                                       static_cast<std::size_t>(length / kFrameBytes));
+    static_cast<CaptureSink*>(userdata)->captureFrames(
+        reinterpret_cast<const float*>(stream), static_cast<std::size_t>(length / kFrameBytes));
 }
 
 }  // namespace vornik

@@ -65,7 +65,8 @@ std::size_t FileCaptureSource::pump(std::size_t frames) {
             room = kPumpBlockFrames;  // the sink is stuck: let it drop and count
         }
         const std::size_t want = std::min({frames - delivered, kPumpBlockFrames, room});
-        const sf_count_t got = sf_readf_float(file_, fileBlock_.data(), static_cast<sf_count_t>(want));
+        const sf_count_t got =
+            sf_readf_float(file_, fileBlock_.data(), static_cast<sf_count_t>(want));
         if (got <= 0) {
             atEnd_ = true;
             break;

@@ -40,6 +40,7 @@ public:
     // Thread: the one that started it (it is this source's capture thread).
     std::size_t pump(std::size_t frames);
 
+    // Thread: the one that pumps.
     bool started() const { return file_ != nullptr; }
     bool atEnd() const { return file_ == nullptr || atEnd_; }
 

@@ -235,9 +235,10 @@ void Recorder::writerLoop() {
         if (finishing) break;
     }
     if (const std::uint64_t dropped = ring_.droppedFrames(); dropped > 0) {
-        logf("dropped %llu frames of input while recording: the writer fell behind, so the "
-             "recording has gaps",
-             static_cast<unsigned long long>(dropped));
+        logf(
+            "dropped %llu frames of input while recording: the writer fell behind, so the "
+            "recording has gaps",
+            static_cast<unsigned long long>(dropped));
     }
 }
 

@@ -58,7 +58,7 @@ public:
     // The path of "recording.wav". Thread: main.
     const std::filesystem::path& url() const;
 
-    CaptureSource& source() { return *source_; }
+    CaptureSource& source() { return *source_; }  // Thread: main
 
     // Makes the directory if missing and creates the temporary file the next recording goes
     // into; "recording.wav" itself is not touched. False, with a log line, on failure.

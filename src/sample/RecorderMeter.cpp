@@ -75,8 +75,8 @@ float RecorderMeter::averagePower(int channel) const noexcept {
 float RecorderMeter::powerToDb(double meanSquare) noexcept {
     if (!(meanSquare > 0.0)) return kFloorDb;
     const double db = 10.0 * std::log10(meanSquare);
-    return static_cast<float>(std::clamp(db, static_cast<double>(kFloorDb),
-                                         static_cast<double>(kFullScaleDb)));
+    return static_cast<float>(
+        std::clamp(db, static_cast<double>(kFloorDb), static_cast<double>(kFullScaleDb)));
 }
 
 }  // namespace vornik

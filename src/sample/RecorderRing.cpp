@@ -17,7 +17,8 @@ std::size_t FrameRing::push(const float* interleaved, std::size_t frames) noexce
     if (n > 0) {
         const std::size_t start = static_cast<std::size_t>(w % capacity_);
         const std::size_t first = std::min(n, capacity_ - start);
-        std::memcpy(data_.get() + start * kChannels, interleaved, first * kChannels * sizeof(float));
+        std::memcpy(data_.get() + start * kChannels, interleaved,
+                    first * kChannels * sizeof(float));
         std::memcpy(data_.get(), interleaved + first * kChannels,
                     (n - first) * kChannels * sizeof(float));
         writeCount_.store(w + n, std::memory_order_release);
@@ -41,7 +42,8 @@ std::size_t FrameRing::pop(float* interleaved, std::size_t maxFrames) noexcept {
     if (n > 0) {
         const std::size_t start = static_cast<std::size_t>(r % capacity_);
         const std::size_t first = std::min(n, capacity_ - start);
-        std::memcpy(interleaved, data_.get() + start * kChannels, first * kChannels * sizeof(float));
+        std::memcpy(interleaved, data_.get() + start * kChannels,
+                    first * kChannels * sizeof(float));
         std::memcpy(interleaved + first * kChannels, data_.get(),
                     (n - first) * kChannels * sizeof(float));
         readCount_.store(r + n, std::memory_order_release);

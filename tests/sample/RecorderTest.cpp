@@ -1,8 +1,6 @@
 // The recorder through its file source: what reaches "recording.wav", what a failure leaves
 // behind, the meter's numbers, clipping, overflow, and the capture path's real-time behaviour.
 
-#include "sample/Recorder.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,12 +8,13 @@
 #include <fstream>
 #include <memory>
 
+#include "RecorderTestFiles.h"
 #include "sample/CaptureSourceDevice.h"
 #include "sample/CaptureSourceFile.h"
+#include "sample/Recorder.h"
 #include "sample/RecorderRing.h"
 #include "support/LogLines.h"
 #include "support/RealtimeGuard.h"
-#include "RecorderTestFiles.h"
 
 using namespace vornik;
 
@@ -336,8 +335,8 @@ TEST(Recorder, CaptureCallbackNeitherAllocatesNorLocks) {
     {
         test::RealtimeScope scope;
         for (int i = 0; i < 20; ++i) {  // enough to overflow the ring as well
-            DeviceCaptureSource::audioCallback(r.recorder.get(),
-                                               reinterpret_cast<std::uint8_t*>(block.data()), bytes);
+            DeviceCaptureSource::audioCallback(
+                r.recorder.get(), reinterpret_cast<std::uint8_t*>(block.data()), bytes);
         }
         counts = scope.counts();
     }

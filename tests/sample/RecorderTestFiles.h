@@ -16,7 +16,8 @@ namespace vornik::test {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vornik-rec-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vornik-rec-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
         path_ = pattern;
     }
