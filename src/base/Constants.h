@@ -14,4 +14,8 @@ inline constexpr int kOscilloscopeFrames = 1024;      // one capture of the fina
 inline constexpr double kDefaultAttack = 0.005;  // seconds
 inline constexpr double kDefaultDecay = 0.72;    // seconds
 
+// Recording: what "recording.wav" holds, and what every capture source delivers.
+inline constexpr int kRecordingSampleRate = 44100;  // Hz
+inline constexpr int kRecordingChannels = 2;        // interleaved left, right
+
 }  // namespace vornik
