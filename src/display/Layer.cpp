@@ -25,7 +25,7 @@ void Layer::setFrame(const Rect& frame) {
 }
 
 void Layer::setOpacity(float opacity) {
-    if (Transaction::disableActions()) {
+    if (!presented_ || Transaction::disableActions()) {
         opacity_ = opacity;
         fade_.active = false;
         return;

@@ -68,13 +68,19 @@ public:
     void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
 
     // Opacity, 0 to 1 (drawn clamped). The model value reads back at once; a change outside a
-    // transaction with actions disabled fades the presentation value towards it.
+    // transaction with actions disabled fades the presentation value towards it, once the layer
+    // has been on screen. Before its first render a layer has nothing shown to fade from, so
+    // every change takes effect at once (new layers set up hidden do not flash).
     float opacity() const { return opacity_; }
     void setOpacity(float opacity);
     // What is shown at `now` (layer clock seconds), or at the layer clock's present time.
     float presentationOpacity(double now) const;
     float presentationOpacity() const;
     bool isFading(double now) const { return fade_.active && now < fade_.start + fade_.duration; }
+    // Whether the layer has been drawn (or skipped as transparent) by a render. The renderer
+    // marks every layer it visits; whatever else puts a layer on screen marks it too.
+    bool hasBeenPresented() const { return presented_; }
+    void markPresented() const { presented_ = true; }
 
     // A layer whose rendered alpha masks this one: where the mask is transparent, this layer
     // (with its sublayers) is not shown. The mask is placed in this layer's own coordinate space.
@@ -129,6 +135,7 @@ private:
     bool masksToBounds_ = false;
     float opacity_ = 1.0f;
     Fade fade_;
+    mutable bool presented_ = false;  // set while rendering, which sees the tree as const
     LayerPtr mask_;
     std::shared_ptr<const Image> contents_;
     double contentsScale_ = 1.0;

@@ -125,6 +125,12 @@ cairo_line_cap_t cairoCap(LineCap c) {
     return CAIRO_LINE_CAP_BUTT;
 }
 
+void markPresented(const Layer& layer) {
+    layer.markPresented();
+    for (const LayerPtr& sublayer : layer.sublayers()) markPresented(*sublayer);
+    if (layer.mask()) markPresented(*layer.mask());
+}
+
 bool hasSize(const Rect& r) { return r.size.width > 0.0 && r.size.height > 0.0; }
 
 bool drawsFill(const ShapeLayer& s) { return s.fillColor().isVisible() && !s.path().isEmpty(); }
@@ -171,8 +177,14 @@ struct RenderPass {
 };
 
 void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
+    layer.markPresented();
     const double alpha = clamp01(layer.presentationOpacity(now)) * alphaScale;
-    if (alpha <= 0.0) return;
+    if (alpha <= 0.0) {
+        // Not drawn, but on screen all the same: later changes fade from here.
+        for (const LayerPtr& sublayer : layer.sublayers()) markPresented(*sublayer);
+        if (layer.mask()) markPresented(*layer.mask());
+        return;
+    }
 
     const Rect& b = layer.bounds();
     const Point anchor = layer.anchorPoint();

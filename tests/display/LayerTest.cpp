@@ -165,12 +165,13 @@ TEST(LayerFade, OpacityFadesOnTheLayerClockUnlessActionsAreDisabled) {
     ManualClock clock;
     clock.set(100.0);
     ScopedLayerClock useClock(clock);
+    // A layer that has never been on screen takes every change at once.
     auto alert = Layer::create();
-    {
-        TransactionScope quiet(true);
-        alert->setOpacity(0.0f);
-    }
+    alert->setOpacity(0.0f);
+    EXPECT_FALSE(alert->hasBeenPresented());
+    EXPECT_FALSE(alert->isFading(clock.now()));
     EXPECT_EQ(alert->presentationOpacity(), 0.0f);
+    alert->markPresented();  // as a render does
 
     // An ordinary change: the model at once, the picture over the default 0.25 s.
     alert->setOpacity(1.0f);
@@ -240,6 +241,7 @@ TEST(LayerFade, TransactionsNestAndInherit) {
     EXPECT_EQ(Transaction::animationDuration(), 0.2);
     Transaction::setDisableActions(false);  // only for the inner one
     auto layer = Layer::create();
+    layer->markPresented();
     layer->setOpacity(0.0f);
     clock.advance(0.1);
     EXPECT_NEAR(layer->presentationOpacity(), 0.5f, 1e-6);  // the outer 0.2 s duration

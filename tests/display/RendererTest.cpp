@@ -119,6 +119,17 @@ TEST(Renderer, StackingOrderOpacityAndFades) {
     clock.advance(kDefaultFadeDuration);
     renderer.render(*top, 2.0);
     EXPECT_EQ(renderer.pixelAtPoint(15, 5), kBlue8);
+
+    // New layers set up hidden outside a transaction (the slice highlights) do not flash, and
+    // once drawn, even while hidden, they fade.
+    auto highlight = box(0, 0, 30, 10, Color::white(1.0));
+    highlight->setOpacity(0.0f);
+    top->addSublayer(highlight);
+    renderer.render(*top, 2.0);
+    EXPECT_EQ(renderer.pixelAtPoint(15, 5), kBlue8);
+    EXPECT_TRUE(highlight->hasBeenPresented());
+    highlight->setOpacity(1.0f);
+    EXPECT_TRUE(highlight->isFading(clock.now()));
 }
 
 TEST(Renderer, ShapeStrokesWithRoundCapsAndJoins) {
