@@ -11,7 +11,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev sox
   # the instrument
-  libsdl2-dev libcairo2-dev libsndfile1-dev fonts-dejavu-core xdg-utils
+  libsdl2-dev libcairo2-dev libfontconfig-dev libsndfile1-dev fonts-dejavu-core xdg-utils
   # screenshots and display tests without a screen
   xvfb xauth
 )

@@ -1,0 +1,73 @@
+#pragma once
+// Draws a layer tree with Cairo into a bitmap. Thread: main (it reads the layer tree).
+//
+// The root is drawn in its own coordinate space: the picture covers the root's bounds (its own
+// position and frame do not matter), at `zoom` pixels per point, with y upward (bounds origin at
+// the bottom-left pixel corner). Opacities are the presentation values at the given time.
+//
+// One Renderer keeps its image and Cairo context between frames: rendering a tree of the same size
+// again allocates nothing of its own.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display/Image.h"
+#include "display/Layer.h"
+
+typedef struct _cairo cairo_t;
+typedef struct _cairo_font_face cairo_font_face_t;
+
+namespace vornik {
+
+class Renderer {
+public:
+    Renderer();
+    ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    // Clears the image and draws `root` into it at `zoom`. The image is the root's bounds size
+    // times the zoom, truncated to whole pixels. A zoom that is not a positive number is logged
+    // and gives an empty image.
+    const Image& render(const Layer& root, double zoom, double now);
+    // As above, at the layer clock's present time.
+    const Image& render(const Layer& root, double zoom);
+
+    const Image& image() const { return *image_; }
+    double zoom() const { return zoom_; }
+
+    // The pixel under a point of the root's space (y upward) in the last render.
+    Rgba8 pixelAtPoint(double x, double y) const;
+    Rgba8 pixelAtPoint(Point p) const { return pixelAtPoint(p.x, p.y); }
+
+    // Writes the last render as PNG; logs a line and returns false on failure.
+    bool writePng(const std::string& path) const { return image_->writePng(path); }
+
+private:
+    friend struct RenderPass;
+    cairo_font_face_t* fontFace(const std::string& name);
+    void prepare(int width, int height);
+
+    std::shared_ptr<Image> image_;
+    cairo_t* cr_ = nullptr;
+    double zoom_ = 1.0;
+    Point origin_;  // the root's bounds origin in the last render
+    std::string lineBuffer_;
+    struct FontEntry {
+        std::string name;
+        cairo_font_face_t* face;
+    };
+    std::vector<FontEntry> fonts_;
+};
+
+// `root` drawn into a new image at `zoom` (e.g. a 30 x 30 point icon at 2 gives 60 x 60 pixels),
+// at the layer clock's present time.
+std::shared_ptr<Image> renderLayerToImage(const Layer& root, double zoom);
+
+// Drops the drawing libraries' global caches (Cairo's and fontconfig's) so that leak checkers
+// see a clean exit. Call once, at exit, after the last drawing. While a Renderer is alive the
+// caches are in use: the call then logs a line and does nothing.
+void releaseDrawingCaches();
+
+}  // namespace vornik
