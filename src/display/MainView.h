@@ -9,6 +9,7 @@
 #include "base/Constants.h"
 #include "base/RunLoop.h"
 #include "base/Touch.h"
+#include "display/Layer.h"
 #include "engine/Mixer.h"
 #include "sample/Recorder.h"
 
@@ -41,6 +42,10 @@ public:
     // The strip's measured size in points; (0, 0) until the first display frame.
     Point touchBarSize() const { return touchBarSize_; }
 
+    // The view's backing layer: the root of everything the instrument shows on the strip. Its
+    // bounds are the strip's size in points; the host sets them and renders this tree.
+    const LayerPtr& layer() const { return layer_; }
+
     // --- Recording from the audio input -----------------------------------------------------
     // The recorder, made with the view (nothing opens before the first recording). Tests and the
     // headless renderer swap in one over a file source; a recording in progress in the old one
@@ -66,6 +71,7 @@ private:
     int playMode_ = 0;
     int transpose_ = 0;
     Point touchBarSize_{0.0, 0.0};
+    LayerPtr layer_ = Layer::create();
 
     std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
     std::atomic<bool> recording_{false};
