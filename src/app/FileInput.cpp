@@ -1,0 +1,239 @@
+#include "app/FileInput.h"
+
+#include <SDL_stdinc.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "app/Desktop.h"
+#include "base/Log.h"
+
+extern char** environ;
+
+namespace vornik {
+namespace {
+
+std::string fileNameOf(std::string_view path) {
+    const auto slash = path.find_last_of('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+}  // namespace
+
+FileInput::FileInput(FileInputTarget& target, AudioTest isAudio)
+    : target_(target), isAudio_(std::move(isAudio)) {}
+
+void FileInput::dropBegin() {
+    dropping_ = true;
+    files_.clear();
+    texts_ = 0;
+}
+
+void FileInput::dropFile(std::string path) {
+    files_.push_back(std::move(path));
+    // A desktop that sends files without a begin and a complete drops them one at a time.
+    if (!dropping_) perform();
+}
+
+void FileInput::dropText(std::string_view text) {
+    ++texts_;
+    if (!dropping_) perform();
+    (void)text;
+}
+
+void FileInput::dropComplete() {
+    if (!dropping_) return;
+    perform();
+}
+
+bool FileInput::wouldAccept() const {
+    return files_.size() == 1 && texts_ == 0 && isAudio_ && isAudio_(files_.front());
+}
+
+void FileInput::perform() {
+    dropping_ = false;
+    std::vector<std::string> files;
+    files.swap(files_);
+    const int texts = texts_;
+    texts_ = 0;
+    if (files.empty() && texts == 0) return;  // an empty drop: nothing was offered
+    if (files.size() + texts >= 2) {
+        logf("drop refused: %zu items dropped at once; drop one audio file",
+             files.size() + static_cast<std::size_t>(texts));
+        return;
+    }
+    if (files.empty()) {
+        logLine("drop refused: only a file can be dropped, not text");
+        return;
+    }
+    const std::string& path = files.front();
+    if (!isAudio_ || !isAudio_(path)) {
+        logf("drop refused: \"%s\" is not an audio file (its name extension decides)",
+             fileNameOf(path).c_str());
+        return;
+    }
+    target_.loadFile(path);
+    target_.raiseWindow();
+    target_.resetTransposition();
+}
+
+bool FileInput::handleEvent(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_DROPBEGIN:
+            dropBegin();
+            return true;
+        case SDL_DROPFILE:
+            if (event.drop.file != nullptr) {
+                std::string path = event.drop.file;
+                SDL_free(event.drop.file);
+                dropFile(std::move(path));
+            }
+            return true;
+        case SDL_DROPTEXT:
+            if (event.drop.file != nullptr) {
+                std::string text = event.drop.file;
+                SDL_free(event.drop.file);
+                dropText(text);
+            }
+            return true;
+        case SDL_DROPCOMPLETE:
+            dropComplete();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void FileInput::fileChosen(const std::string& path) {
+    if (path.empty()) return;  // cancelled: nothing changes
+    target_.loadFile(path);
+}
+
+// --- The desktop's file chooser -------------------------------------------------------------
+
+std::vector<std::string> FileChooser::findCommand(const std::vector<std::string>& extensions) {
+    // Patterns in both cases: some choosers match them case-sensitively.
+    std::string patterns;
+    for (const std::string& e : extensions) {
+        std::string upper = e;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        patterns += (patterns.empty() ? "*." : " *.") + e;
+        if (upper != e) patterns += " *." + upper;
+    }
+    const char* title = "Open a sample";
+    if (commandExists("zenity")) {
+        std::vector<std::string> command{"zenity", "--file-selection",
+                                         std::string("--title=") + title};
+        if (!patterns.empty()) command.push_back("--file-filter=Audio files | " + patterns);
+        return command;
+    }
+    if (commandExists("kdialog")) {
+        const char* home = std::getenv("HOME");
+        return {"kdialog", "--title", title, "--getopenfilename", home ? home : ".",
+                patterns.empty() ? std::string("*") : patterns + "|Audio files"};
+    }
+    return {};
+}
+
+FileChooser::FileChooser(RunLoop& runLoop) : runLoop_(runLoop) {}
+
+FileChooser::~FileChooser() {
+    done_.reset();  // an answer still on its way finds nobody to tell
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(shared_->mutex);
+        // Only a child not yet reaped is still ours to signal (its pid cannot have been reused).
+        if (!shared_->reaped && shared_->pid > 0) ::kill(shared_->pid, SIGTERM);
+    }
+    thread_.join();
+}
+
+bool FileChooser::open(const std::vector<std::string>& command, Done done) {
+    if (open_) {
+        logLine("the file chooser is already open");
+        return false;
+    }
+    if (command.empty()) return false;
+    if (thread_.joinable()) thread_.join();  // the last one has answered: its thread is done
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        logf("cannot open the file chooser: pipe failed (%s)", std::strerror(errno));
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int err = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (err != 0) {
+        ::close(fds[0]);
+        logf("cannot start the file chooser \"%s\": %s", command[0].c_str(), std::strerror(err));
+        return false;
+    }
+
+    shared_ = std::make_shared<Shared>();
+    shared_->pid = pid;
+    done_ = std::make_shared<Done>(std::move(done));
+    open_ = true;
+    std::weak_ptr<Done> answer = done_;
+    thread_ = std::thread([this, &runLoop = runLoop_, fd = fds[0], shared = shared_, answer, name = command[0]] {
+        std::string out;
+        char buffer[4096];
+        while (true) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                out.append(buffer, static_cast<std::size_t>(n));
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;
+            }
+        }
+        ::close(fd);
+        // Wait for the end without reaping, so that the pid stays ours while the destructor
+        // may still signal it; then reap under the lock.
+        siginfo_t info{};
+        while (::waitid(P_PID, static_cast<id_t>(shared->pid), &info, WEXITED | WNOWAIT) != 0 &&
+               errno == EINTR) {
+        }
+        int status = 0;
+        {
+            std::lock_guard lock(shared->mutex);
+            while (::waitpid(shared->pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            shared->reaped = true;
+        }
+        std::string path;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            path = out.substr(0, out.find('\n'));
+        } else if (!(WIFEXITED(status) && WEXITSTATUS(status) == 1)) {
+            // 1 is a cancel for both choosers; anything else is a failure worth a line.
+            logf("the file chooser \"%s\" failed (status %d)", name.c_str(), status);
+        }
+        runLoop.post([this, answer, path = std::move(path)] {
+            auto done = answer.lock();
+            if (!done) return;
+            open_ = false;
+            (*done)(path);
+        });
+    });
+    return true;
+}
+
+}  // namespace vornik
