@@ -2,6 +2,7 @@
 
 #include <SDL_stdinc.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -151,9 +152,16 @@ FileChooser::~FileChooser() {
     {
         std::lock_guard lock(shared_->mutex);
         // Only a child not yet reaped is still ours to signal (its pid cannot have been reused).
-        if (!shared_->reaped && shared_->pid > 0) ::kill(shared_->pid, SIGTERM);
+        // The whole group: the chooser may have started helpers that hold its output open.
+        if (!shared_->reaped && shared_->pid > 0) {
+            shared_->ended = true;
+            ::kill(-shared_->pid, SIGKILL);  // a dialog holds nothing worth saving
+        }
+        const char stop = 1;
+        [[maybe_unused]] const auto n = ::write(shared_->wakeFd, &stop, 1);
     }
     thread_.join();
+    ::close(shared_->wakeFd);
 }
 
 bool FileChooser::open(const std::vector<std::string>& command, Done done) {
@@ -165,8 +173,15 @@ bool FileChooser::open(const std::vector<std::string>& command, Done done) {
     if (thread_.joinable()) thread_.join();  // the last one has answered: its thread is done
 
     int fds[2];
+    int wake[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         logf("cannot open the file chooser: pipe failed (%s)", std::strerror(errno));
+        return false;
+    }
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        logf("cannot open the file chooser: pipe failed (%s)", std::strerror(errno));
+        ::close(fds[0]);
+        ::close(fds[1]);
         return false;
     }
     posix_spawn_file_actions_t actions;
@@ -177,25 +192,41 @@ bool FileChooser::open(const std::vector<std::string>& command, Done done) {
     std::vector<char*> argv;
     for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);  // a group of its own, to end it whole
     pid_t pid = -1;
-    const int err = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int err = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (err != 0) {
         ::close(fds[0]);
+        ::close(wake[0]);
+        ::close(wake[1]);
         logf("cannot start the file chooser \"%s\": %s", command[0].c_str(), std::strerror(err));
         return false;
     }
 
+    if (shared_) ::close(shared_->wakeFd);
     shared_ = std::make_shared<Shared>();
     shared_->pid = pid;
+    shared_->wakeFd = wake[1];
     done_ = std::make_shared<Done>(std::move(done));
     open_ = true;
     std::weak_ptr<Done> answer = done_;
-    thread_ = std::thread([this, &runLoop = runLoop_, fd = fds[0], shared = shared_, answer, name = command[0]] {
+    thread_ = std::thread([this, &runLoop = runLoop_, fd = fds[0], wakeFd = wake[0],
+                           shared = shared_, answer, name = command[0]] {
         std::string out;
         char buffer[4096];
         while (true) {
+            pollfd watched[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+            if (::poll(watched, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (watched[1].revents != 0) break;  // told to stop: the child is being ended
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n > 0) {
                 out.append(buffer, static_cast<std::size_t>(n));
@@ -206,6 +237,7 @@ bool FileChooser::open(const std::vector<std::string>& command, Done done) {
             }
         }
         ::close(fd);
+        ::close(wakeFd);
         // Wait for the end without reaping, so that the pid stays ours while the destructor
         // may still signal it; then reap under the lock.
         siginfo_t info{};
@@ -213,16 +245,18 @@ bool FileChooser::open(const std::vector<std::string>& command, Done done) {
                errno == EINTR) {
         }
         int status = 0;
+        bool ended = false;
         {
             std::lock_guard lock(shared->mutex);
             while (::waitpid(shared->pid, &status, 0) < 0 && errno == EINTR) {
             }
             shared->reaped = true;
+            ended = shared->ended;
         }
         std::string path;
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
             path = out.substr(0, out.find('\n'));
-        } else if (!(WIFEXITED(status) && WEXITSTATUS(status) == 1)) {
+        } else if (!ended && !(WIFEXITED(status) && WEXITSTATUS(status) == 1)) {
             // 1 is a cancel for both choosers; anything else is a failure worth a line.
             logf("the file chooser \"%s\" failed (status %d)", name.c_str(), status);
         }

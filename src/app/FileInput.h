@@ -90,8 +90,10 @@ public:
 private:
     struct Shared {
         std::mutex mutex;
-        pid_t pid = -1;
+        pid_t pid = -1;         // also the id of the child's own process group
         bool reaped = false;
+        bool ended = false;     // ended by us: its exit is no failure
+        int wakeFd = -1;        // written to stop the reader waiting for output
     };
 
     RunLoop& runLoop_;
