@@ -1,0 +1,104 @@
+// The committed assets are what our own generators make: the pictures match their drawing and the
+// demo sample matches its synthesis, so a change to either is noticed.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/Artwork.h"
+#include "app/DemoSample.h"
+#include "support/DrawingEnvironment.h"
+
+namespace vornik {
+namespace {
+
+[[maybe_unused]] auto* const kDrawing =
+    ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
+
+std::filesystem::path assetsDir() {
+    const char* source = std::getenv("VORNIK_SOURCE_DIR");
+    return std::filesystem::path(source ? source : ".") / "assets";
+}
+
+TEST(ApplicationAssetsTest, PicturesAreTheGeneratorsDrawing) {
+    ASSERT_EQ(artworkNames().size(), 12u);
+    for (const std::string& name : artworkNames()) {
+        SCOPED_TRACE(name);
+        const auto drawn = drawArtwork(name);
+        ASSERT_TRUE(drawn);
+        const auto committed = Image::loadPng((assetsDir() / (name + ".png")).string());
+        ASSERT_TRUE(committed) << "run scripts/make-assets.sh";
+        ASSERT_EQ(committed->width(), drawn->width());
+        ASSERT_EQ(committed->height(), drawn->height());
+        // Text may differ by a shade where another machine rasterises a glyph edge.
+        int different = 0;
+        for (int y = 0; y < drawn->height(); ++y) {
+            for (int x = 0; x < drawn->width(); ++x) {
+                const Rgba8 a = drawn->pixel(x, y), b = committed->pixel(x, y);
+                if (std::abs(a.r - b.r) > 8 || std::abs(a.g - b.g) > 8 || std::abs(a.b - b.b) > 8 ||
+                    std::abs(a.a - b.a) > 8) {
+                    ++different;
+                }
+            }
+        }
+        EXPECT_LE(different, drawn->width() * drawn->height() / 1000);
+    }
+    EXPECT_FALSE(drawArtwork("nothing@2x"));
+
+    // The window pictures are the size the window lays out, and opaque.
+    const auto light = drawArtwork("Window Background");
+    EXPECT_EQ(light->width(), 1000);
+    EXPECT_EQ(light->height(), 500);
+    EXPECT_EQ(light->pixel(0, 0).a, 255);
+    EXPECT_EQ(light->pixel(999, 499).a, 255);
+    // The dimmed segment images are fainter than the selected ones.
+    const auto selected = drawArtwork("tape@2x");
+    const auto dimmed = drawArtwork("tape.disabled@2x");
+    int selectedAlpha = 0, dimmedAlpha = 0;
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 60; ++x) {
+            selectedAlpha = std::max<int>(selectedAlpha, selected->pixel(x, y).a);
+            dimmedAlpha = std::max<int>(dimmedAlpha, dimmed->pixel(x, y).a);
+        }
+    }
+    EXPECT_EQ(selectedAlpha, 255);
+    EXPECT_LT(dimmedAlpha, 128);
+}
+
+TEST(ApplicationAssetsTest, DemoSampleIsItsSynthesis) {
+    const std::vector<float> synthesized = synthesizeDemoSample();
+    ASSERT_EQ(synthesized.size(), 2u * 132300u);
+    float peak = 0.0f;
+    for (float v : synthesized) peak = std::max(peak, std::fabs(v));
+    EXPECT_NEAR(peak, 0.891f, 0.001f);  // -1 dBFS
+    EXPECT_EQ(synthesizeDemoSample(), synthesized);  // the same on every run
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open((assetsDir() / "demo.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << "run scripts/make-assets.sh";
+    EXPECT_EQ(info.samplerate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::vector<float> committed(synthesized.size());
+    EXPECT_EQ(sf_readf_float(file, committed.data(), info.frames),
+              static_cast<sf_count_t>(synthesized.size() / 2));
+    sf_close(file);
+    float worst = 0.0f;
+    for (std::size_t i = 0; i < committed.size(); ++i) {
+        worst = std::max(worst, std::fabs(committed[i] - synthesized[i]));
+    }
+    EXPECT_LE(worst, 1.0f / 32768.0f);  // 16-bit rounding
+
+    // Drum hits on the beat: the first kick is loud within its first 20 ms.
+    float kick = 0.0f;
+    for (int i = 0; i < 882; ++i) kick = std::max(kick, std::fabs(synthesized[2 * i]));
+    EXPECT_GT(kick, 0.3f);
+}
+
+}  // namespace
+}  // namespace vornik
