@@ -12,7 +12,8 @@ void EqUnit::prepare(double sampleRate, int maxBlock) {
     scratchL_.assign(static_cast<std::size_t>(maxBlock_), 0.0f);
     scratchR_.assign(static_cast<std::size_t>(maxBlock_), 0.0f);
     runningType_ = filterType();
-    targetLog_ = logFrequency_ = std::log2(clampedFrequency(frequency()));
+    targetHz_ = runningHz_ = clampedFrequency(frequency());
+    targetLog_ = logFrequency_ = std::log2(targetHz_);
     computeCoefficients();
     inPath_ = !bypass() && !bandBypass();
     wet_.snap(inPath_ ? 1.0f : 0.0f);
@@ -26,7 +27,7 @@ double EqUnit::clampedFrequency(float hz) const {
     return dsp::clampParameter(hz, kLowestFrequency, top, kLowestFrequency);
 }
 
-double EqUnit::runningFrequency() const { return std::exp2(logFrequency_); }
+double EqUnit::runningFrequency() const { return runningHz_; }
 
 void EqUnit::process(const float* inL, const float* inR, float* outL, float* outR, int frames) {
     if (sampleRate_ <= 0.0) {
@@ -44,7 +45,10 @@ void EqUnit::process(const float* inL, const float* inR, float* outL, float* out
 void EqUnit::followParameters(int frames) {
     const FilterType type = filterType();
     const float hz = frequency();
-    if (!std::isnan(hz)) targetLog_ = std::log2(clampedFrequency(hz));
+    if (!std::isnan(hz) && clampedFrequency(hz) != targetHz_) {
+        targetHz_ = clampedFrequency(hz);
+        targetLog_ = std::log2(targetHz_);
+    }
     bool recompute = false;
     if (type != runningType_) {
         runningType_ = type;
@@ -53,7 +57,11 @@ void EqUnit::followParameters(int frames) {
     if (logFrequency_ != targetLog_) {
         const double alpha = 1.0 - std::exp(-frames / (kGlideSeconds * sampleRate_));
         logFrequency_ += (targetLog_ - logFrequency_) * alpha;
-        if (std::fabs(targetLog_ - logFrequency_) < 1e-4) logFrequency_ = targetLog_;
+        runningHz_ = std::exp2(logFrequency_);
+        if (std::fabs(targetLog_ - logFrequency_) < 1e-4) {
+            logFrequency_ = targetLog_;
+            runningHz_ = targetHz_;
+        }
         recompute = true;
     }
     if (recompute) computeCoefficients();
@@ -66,34 +74,30 @@ void EqUnit::followParameters(int frames) {
 }
 
 void EqUnit::computeCoefficients() {
-    // Bilinear transform with the cutoff prewarped: exactly -3 dB at the set frequency.
-    const double k = std::tan(std::numbers::pi * runningFrequency() / sampleRate_);
-    const double kk = k * k;
-    const double norm = 1.0 / (1.0 + k / kButterworthQ + kk);
-    if (runningType_ == FilterType::kLowPass) {
-        b0_ = kk * norm;
-        b1_ = 2.0 * b0_;
-    } else {
-        b0_ = norm;
-        b1_ = -2.0 * b0_;
-    }
-    b2_ = b0_;
-    a1_ = 2.0 * (kk - 1.0) * norm;
-    a2_ = (1.0 - k / kButterworthQ + kk) * norm;
+    // Prewarped integrator gain: exactly -3 dB at the set frequency, as the bilinear biquad.
+    const double g = std::tan(std::numbers::pi * runningHz_ / sampleRate_);
+    constexpr double k = 1.0 / kButterworthQ;
+    a1_ = 1.0 / (1.0 + g * (g + k));
+    a2_ = g * a1_;
+    a3_ = g * a2_;
 }
 
 void EqUnit::filter(const float* in, float* out, Channel& c, int frames) const {
-    // Transposed direct form II in double: steady at 10 Hz, where the poles sit close to 1.
-    double z1 = c.z1, z2 = c.z2;
+    // In double: steady at 10 Hz, where the poles sit close to 1.
+    constexpr double k = 1.0 / kButterworthQ;
+    const bool low = runningType_ == FilterType::kLowPass;
+    double ic1 = c.ic1, ic2 = c.ic2;
     for (int i = 0; i < frames; ++i) {
-        const double x = in[i];
-        const double y = b0_ * x + z1;
-        z1 = b1_ * x - a1_ * y + z2;
-        z2 = b2_ * x - a2_ * y;
-        out[i] = static_cast<float>(y);
+        const double v0 = in[i];
+        const double v3 = v0 - ic2;
+        const double v1 = a1_ * ic1 + a2_ * v3;  // band
+        const double v2 = ic2 + a2_ * ic1 + a3_ * v3;  // low
+        ic1 = 2.0 * v1 - ic1;
+        ic2 = 2.0 * v2 - ic2;
+        out[i] = static_cast<float>(low ? v2 : v0 - k * v1 - v2);
     }
-    c.z1 = z1;
-    c.z2 = z2;
+    c.ic1 = ic1;
+    c.ic2 = ic2;
 }
 
 void EqUnit::processChunk(const float* inL, const float* inR, float* outL, float* outR,

@@ -1,6 +1,8 @@
 #pragma once
 // A one-band equaliser: a second-order Butterworth low-pass or high-pass, with the band's own
-// bypass and the unit's bypass (either one passes the input through unchanged).
+// bypass and the unit's bypass (either one passes the input through unchanged). The filter is a
+// trapezoidal state-variable filter: the bilinear Butterworth response of a biquad, but it stays
+// smooth while its frequency moves, where a direct-form biquad throws transients.
 //
 // The stored frequency is whatever was set; the filter runs at it clamped into a range a biquad
 // holds (10 Hz up to 0.49 of the rate), gliding there in the log domain so a jump does not click.
@@ -49,7 +51,7 @@ private:
     static constexpr auto kRelaxed = std::memory_order_relaxed;
 
     struct Channel {
-        double z1 = 0.0, z2 = 0.0;
+        double ic1 = 0.0, ic2 = 0.0;  // the two integrators' states
     };
 
     void processChunk(const float* inL, const float* inR, float* outL, float* outR, int frames);
@@ -70,7 +72,9 @@ private:
     FilterType runningType_ = FilterType::kLowPass;
     double logFrequency_ = 0.0;  // log2 Hz, gliding
     double targetLog_ = 0.0;
-    double b0_ = 1.0, b1_ = 0.0, b2_ = 0.0, a1_ = 0.0, a2_ = 0.0;
+    double targetHz_ = 0.0;
+    double runningHz_ = 0.0;
+    double a1_ = 1.0, a2_ = 0.0, a3_ = 0.0;
     Channel left_, right_;
     bool inPath_ = false;
     dsp::Ramp wet_;  // 0 bypassed, 1 filtered

@@ -42,9 +42,9 @@ constexpr std::array<ReverbPreset, ReverbUnit::kPresetCount> kPresets = {{
     {0.90, 3.0, 1.4, 0.022},   // 12 large hall 2
 }};
 
-// Wet level: about unit power for steady noise at the cathedral's decay, scaled with the
-// square root of the decay so short rooms are not quieter than long ones.
-constexpr double kOutputLevel = 0.16;
+// Wet level: the tail's energy grows with the decay time and falls with the line lengths, so the
+// output is scaled by sqrt(size / decay) to about unit power for steady noise in every preset.
+constexpr double kOutputLevel = 0.125;
 
 // In-place fast Walsh-Hadamard transform over the lines, on whole blocks of frames, scaled to
 // keep energy (1/4 for 16 lines).
@@ -124,8 +124,9 @@ void ReverbUnit::applyPreset(int preset) {
     }
     preDelay_ = std::clamp(static_cast<int>(std::lround(p.preDelay * sampleRate_)), 0,
                            static_cast<int>(preMask_));
-    outputGain_ = static_cast<float>(kOutputLevel * std::sqrt(kPresets[kCathedral].decayLow /
-                                                               p.decayLow));
+    const ReverbPreset& c = kPresets[kCathedral];
+    outputGain_ = static_cast<float>(kOutputLevel *
+                                     std::sqrt((p.size / p.decayLow) / (c.size / c.decayLow)));
     reset();
 }
 
