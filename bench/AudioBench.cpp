@@ -21,8 +21,7 @@ constexpr double kBlockSeconds = kRequestedBlockFrames / kOutputSampleRate;
 void setRtShare(benchmark::State& state) {
     // The inverse of (budget x iterations / CPU time): CPU seconds per block / budget.
     state.counters["rt_share"] = benchmark::Counter(
-        kBlockSeconds,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        kBlockSeconds, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // Every unit in the path and wet: filters at work, delay and reverb mixed in.
@@ -139,10 +138,12 @@ void reverbTail(benchmark::State& state) {
     graph->prepare();
     float left[kRequestedBlockFrames], right[kRequestedBlockFrames];
     for (int i = 0; i < 100; ++i) graph->render(left, right, kRequestedBlockFrames);
-    graph->setSource([](void*, float* l, float* r, int n) {
-        std::fill_n(l, n, 0.0f);
-        std::fill_n(r, n, 0.0f);
-    }, nullptr);
+    graph->setSource(
+        [](void*, float* l, float* r, int n) {
+            std::fill_n(l, n, 0.0f);
+            std::fill_n(r, n, 0.0f);
+        },
+        nullptr);
     for (int i = 0; i < 48000 * 66 / kRequestedBlockFrames; ++i) {  // down to about -700 dB
         graph->render(left, right, kRequestedBlockFrames);
     }

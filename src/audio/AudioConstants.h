@@ -4,11 +4,11 @@
 namespace vornik::audio {
 
 // Initial settings: every effect inaudible (filters bypassed, delay and reverb fully dry).
-inline constexpr float kLowpassInitialFrequency = 22000.0f;  // Hz
-inline constexpr float kHighpassInitialFrequency = 0.0f;     // Hz
-inline constexpr double kDelayInitialTime = 0.45;            // seconds
-inline constexpr float kDelayInitialFeedback = 70.0f;        // percent
-inline constexpr float kDelayInitialWetDryMix = 0.0f;        // percent
+inline constexpr float kLowpassInitialFrequency = 22000.0f;    // Hz
+inline constexpr float kHighpassInitialFrequency = 0.0f;       // Hz
+inline constexpr double kDelayInitialTime = 0.45;              // seconds
+inline constexpr float kDelayInitialFeedback = 70.0f;          // percent
+inline constexpr float kDelayInitialWetDryMix = 0.0f;          // percent
 inline constexpr float kDelayInitialLowPassCutoff = 22000.0f;  // Hz
 inline constexpr int kReverbCathedralPreset = 8;
 inline constexpr float kReverbInitialWetDryMix = 0.0f;  // percent

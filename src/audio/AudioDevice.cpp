@@ -49,9 +49,10 @@ bool AudioDevice::open() {
         SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (id == 0) {
         const char* driver = SDL_GetCurrentAudioDriver();
-        logf("no audio output: cannot open the default device on %s (%s); playing on without "
-             "sound",
-             driver ? driver : "no driver", sdlError());
+        logf(
+            "no audio output: cannot open the default device on %s (%s); playing on without "
+            "sound",
+            driver ? driver : "no driver", sdlError());
         return false;
     }
     device_ = id;

@@ -12,10 +12,9 @@ void AudioGraph::setSource(RenderFunction render, void* context) {
 }
 
 void AudioGraph::prepare(double sampleRate) {
-    for (AudioEffect* unit : {static_cast<AudioEffect*>(&lowpass_),
-                              static_cast<AudioEffect*>(&highpass_),
-                              static_cast<AudioEffect*>(&delay_),
-                              static_cast<AudioEffect*>(&reverb_)}) {
+    for (AudioEffect* unit :
+         {static_cast<AudioEffect*>(&lowpass_), static_cast<AudioEffect*>(&highpass_),
+          static_cast<AudioEffect*>(&delay_), static_cast<AudioEffect*>(&reverb_)}) {
         unit->prepare(sampleRate, kBlockFrames);
     }
     sampleRate_ = sampleRate;

@@ -28,8 +28,9 @@ public:
     void setSource(RenderFunction render, void* context);
     template <class T>
     void setSource(T& renderer) {
-        setSource([](void* c, float* l, float* r, int n) { static_cast<T*>(c)->renderAudio(l, r, n); },
-                  &renderer);
+        setSource(
+            [](void* c, float* l, float* r, int n) { static_cast<T*>(c)->renderAudio(l, r, n); },
+            &renderer);
     }
 
     // Sizes every unit for the rate and takes their settings as they stand. Allocates.

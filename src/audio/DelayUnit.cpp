@@ -53,13 +53,15 @@ void DelayUnit::followParameters() {
     const float cutoff = lowPassCutoff();
     if (cutoff != lastCutoff_ && !std::isnan(cutoff)) {
         lastCutoff_ = cutoff;
-        const double hz = std::clamp<double>(cutoff, kLowestCutoff,
-                                             kHighestCutoffFraction * sampleRate_);
+        const double hz =
+            std::clamp<double>(cutoff, kLowestCutoff, kHighestCutoffFraction * sampleRate_);
         smooth_ = static_cast<float>(std::exp(-2.0 * std::numbers::pi * hz / sampleRate_));
     }
 
     // A new time waits for a running crossfade to end; the latest value wins.
-    const int target = delayFramesFor(delayTime());
+    const double seconds = delayTime();
+    if (std::isnan(seconds)) return;
+    const int target = delayFramesFor(seconds);
     if (!fading_ && target != current_) {
         next_ = target;
         fade_ = 0.0f;
@@ -67,8 +69,7 @@ void DelayUnit::followParameters() {
     }
 }
 
-void DelayUnit::process(const float* inL, const float* inR, float* outL, float* outR,
-                        int frames) {
+void DelayUnit::process(const float* inL, const float* inR, float* outL, float* outR, int frames) {
     if (sampleRate_ <= 0.0) {
         dsp::copyIfApart(inL, outL, frames);
         dsp::copyIfApart(inR, outR, frames);

@@ -18,10 +18,10 @@ namespace vornik {
 
 class DelayUnit final : public AudioEffect {
 public:
-    static constexpr double kLongestTime = 2.5;            // seconds the line holds
-    static constexpr double kTimeCrossfadeSeconds = 0.02;  // from old to new read position
-    static constexpr double kRampSeconds = 0.01;           // wet/dry and feedback changes
-    static constexpr double kLowestCutoff = 10.0;          // Hz
+    static constexpr double kLongestTime = 2.5;             // seconds the line holds
+    static constexpr double kTimeCrossfadeSeconds = 0.02;   // from old to new read position
+    static constexpr double kRampSeconds = 0.01;            // wet/dry and feedback changes
+    static constexpr double kLowestCutoff = 10.0;           // Hz
     static constexpr double kHighestCutoffFraction = 0.49;  // of the sample rate
     static constexpr float kFeedbackLimit = 0.99f;          // loop gain
 
@@ -37,8 +37,7 @@ public:
 
     void prepare(double sampleRate, int maxBlock) override;
     void reset() override;
-    void process(const float* inL, const float* inR, float* outL, float* outR,
-                 int frames) override;
+    void process(const float* inL, const float* inR, float* outL, float* outR, int frames) override;
 
     // The delay in frames that a time runs at. Thread: any after prepare.
     int delayFramesFor(double seconds) const;

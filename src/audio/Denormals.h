@@ -14,7 +14,7 @@ namespace vornik {
 class ScopedDenormalFlush {
 public:
 #ifdef VORNIK_HAS_MXCSR
-    static constexpr unsigned kFlushToZero = 0x8000;      // FTZ
+    static constexpr unsigned kFlushToZero = 0x8000;       // FTZ
     static constexpr unsigned kDenormalsAreZero = 0x0040;  // DAZ
 
     ScopedDenormalFlush() : saved_(_mm_getcsr()) {

@@ -90,7 +90,7 @@ void EqUnit::filter(const float* in, float* out, Channel& c, int frames) const {
     for (int i = 0; i < frames; ++i) {
         const double v0 = in[i];
         const double v3 = v0 - ic2;
-        const double v1 = a1_ * ic1 + a2_ * v3;  // band
+        const double v1 = a1_ * ic1 + a2_ * v3;        // band
         const double v2 = ic2 + a2_ * ic1 + a3_ * v3;  // low
         ic1 = 2.0 * v1 - ic1;
         ic2 = 2.0 * v2 - ic2;

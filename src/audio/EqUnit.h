@@ -38,8 +38,7 @@ public:
 
     void prepare(double sampleRate, int maxBlock) override;
     void reset() override;
-    void process(const float* inL, const float* inR, float* outL, float* outR,
-                 int frames) override;
+    void process(const float* inL, const float* inR, float* outL, float* outR, int frames) override;
 
     // The frequency the filter runs at now, after clamping and gliding. Thread: audio, or any
     // while no render call runs.

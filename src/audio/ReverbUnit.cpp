@@ -8,8 +8,7 @@ namespace {
 
 // Line lengths of the cathedral at 48 kHz: primes spread geometrically over 30 to 100 ms.
 constexpr std::array<int, ReverbUnit::kLines> kLineLengths = {
-    1447, 1571, 1699, 1847, 1997, 2161, 2341, 2539,
-    2749, 2999, 3229, 3499, 3793, 4111, 4447, 4813};
+    1447, 1571, 1699, 1847, 1997, 2161, 2341, 2539, 2749, 2999, 3229, 3499, 3793, 4111, 4447, 4813};
 constexpr std::array<int, ReverbUnit::kDiffusers> kDiffuserLeft = {229, 337, 521, 673};
 constexpr std::array<int, ReverbUnit::kDiffusers> kDiffuserRight = {241, 353, 547, 691};
 constexpr float kDiffusion = 0.62f;
@@ -48,7 +47,8 @@ constexpr double kOutputLevel = 0.125;
 
 // In-place fast Walsh-Hadamard transform over the lines, on whole blocks of frames, scaled to
 // keep energy (1/4 for 16 lines).
-void hadamard(std::array<std::array<float, 64>, ReverbUnit::kLines>& rows, int frames) {
+template <std::size_t N>
+void hadamard(std::array<std::array<float, N>, ReverbUnit::kLines>& rows, int frames) {
     for (int h = 1; h < ReverbUnit::kLines; h *= 2) {
         for (int i = 0; i < ReverbUnit::kLines; i += 2 * h) {
             for (int j = i; j < i + h; ++j) {
@@ -125,8 +125,8 @@ void ReverbUnit::applyPreset(int preset) {
     preDelay_ = std::clamp(static_cast<int>(std::lround(p.preDelay * sampleRate_)), 0,
                            static_cast<int>(preMask_));
     const ReverbPreset& c = kPresets[kCathedral];
-    outputGain_ = static_cast<float>(kOutputLevel *
-                                     std::sqrt((p.size / p.decayLow) / (c.size / c.decayLow)));
+    outputGain_ =
+        static_cast<float>(kOutputLevel * std::sqrt((p.size / p.decayLow) / (c.size / c.decayLow)));
     reset();
 }
 
@@ -155,8 +155,7 @@ float ReverbUnit::diffuse(std::array<Allpass, kDiffusers>& chain, float x) {
     return x;
 }
 
-void ReverbUnit::process(const float* inL, const float* inR, float* outL, float* outR,
-                         int frames) {
+void ReverbUnit::process(const float* inL, const float* inR, float* outL, float* outR, int frames) {
     if (sampleRate_ <= 0.0) {
         dsp::copyIfApart(inL, outL, frames);
         dsp::copyIfApart(inR, outR, frames);
@@ -165,9 +164,9 @@ void ReverbUnit::process(const float* inL, const float* inR, float* outL, float*
     // A preset change clears the network: its lines change length.
     const int preset = factoryPreset();
     if (preset != runningPreset_) applyPreset(preset);
-    mix_.setTarget(static_cast<float>(dsp::clampParameter(wetDryMix() / 100.0, 0.0, 1.0,
-                                                          mix_.target())),
-                   rampFrames_);
+    mix_.setTarget(
+        static_cast<float>(dsp::clampParameter(wetDryMix() / 100.0, 0.0, 1.0, mix_.target())),
+        rampFrames_);
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, kChunk);
         processChunk(inL + done, inR + done, outL + done, outR + done, n);

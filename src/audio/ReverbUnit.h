@@ -17,10 +17,10 @@
 namespace vornik {
 
 struct ReverbPreset {
-    double size;        // line lengths relative to the cathedral's
-    double decayLow;    // seconds to -60 dB at low frequencies
-    double decayHigh;   // seconds to -60 dB at the Nyquist frequency
-    double preDelay;    // seconds
+    double size;       // line lengths relative to the cathedral's
+    double decayLow;   // seconds to -60 dB at low frequencies
+    double decayHigh;  // seconds to -60 dB at the Nyquist frequency
+    double preDelay;   // seconds
 };
 
 class ReverbUnit final : public AudioEffect {
@@ -43,8 +43,7 @@ public:
 
     void prepare(double sampleRate, int maxBlock) override;
     void reset() override;
-    void process(const float* inL, const float* inR, float* outL, float* outR,
-                 int frames) override;
+    void process(const float* inL, const float* inR, float* outL, float* outR, int frames) override;
 
 private:
     static constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -71,8 +70,8 @@ private:
     std::vector<float> lines_;  // kLines lines of lineSize_ each
     std::uint32_t lineSize_ = 0, lineMask_ = 0, write_ = 0;
     std::array<int, kLines> length_{};
-    std::array<float, kLines> gain_{};     // per pass, at low frequencies
-    std::array<float, kLines> absorb_{};   // one-pole coefficient
+    std::array<float, kLines> gain_{};    // per pass, at low frequencies
+    std::array<float, kLines> absorb_{};  // one-pole coefficient
     std::array<float, kLines> lowState_{};
     std::vector<float> preL_, preR_;
     std::uint32_t preMask_ = 0, preWrite_ = 0;

@@ -71,7 +71,9 @@ public:
 
     // The graph pulled without a device: `frames` frames of the final mix. Thread: one caller,
     // and only while no device is open.
-    void renderOutput(float* left, float* right, int frames) { audioGraph_.render(left, right, frames); }
+    void renderOutput(float* left, float* right, int frames) {
+        audioGraph_.render(left, right, frames);
+    }
     AudioGraph& audioGraph() { return audioGraph_; }
 
     // Effect controls (0..2 for the filter, 0..1 for the others).

@@ -1,9 +1,8 @@
 // The sound device through SDL's dummy driver (set by CTest), an impossible driver, and the
 // callback's work on buffers of any size.
 
-#include <gtest/gtest.h>
-
 #include <SDL.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>

@@ -151,6 +151,11 @@ TEST(EffectUnits, DelayTimeChangesWhileEchoesRingStayInsideAndDoNotClick) {
     d.setDelayTime(0.0);
     renderGraph(g, 9600);
     EXPECT_EQ(d.runningDelayFrames(), 1);
+    d.setDelayTime(0.25);
+    renderGraph(g, 9600);
+    d.setDelayTime(std::numeric_limits<double>::quiet_NaN());  // not a time: keeps the last
+    renderGraph(g, 9600);
+    EXPECT_EQ(d.runningDelayFrames(), 12000);
 }
 
 TEST(EffectUnits, DelayAtFullFeedbackStaysBounded) {
@@ -323,11 +328,13 @@ TEST(EffectUnits, RenderingIsTheSameWhateverTheCallSizes) {
 TEST(EffectUnits, RenderFlushesDenormalsAndRestoresTheCallersMode) {
     AudioGraph g;
     static unsigned seen = 0;
-    g.setSource([](void*, float* l, float* r, int n) {
-        seen = _mm_getcsr();
-        std::fill_n(l, n, 0.0f);
-        std::fill_n(r, n, 0.0f);
-    }, nullptr);
+    g.setSource(
+        [](void*, float* l, float* r, int n) {
+            seen = _mm_getcsr();
+            std::fill_n(l, n, 0.0f);
+            std::fill_n(r, n, 0.0f);
+        },
+        nullptr);
     g.prepare();
     const unsigned before = _mm_getcsr();
     renderGraph(g, 100);
