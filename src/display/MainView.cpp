@@ -14,7 +14,104 @@ constexpr double kShortestEnvelope = 0.005;
 
 }  // namespace
 
-MainView::MainView(RunLoop& runLoop) : runLoop_(runLoop) {}
+MainView::MainView(RunLoop& runLoop) : runLoop_(runLoop) { buildContents(); }
+
+void MainView::buildContents() {
+    // 1. State.
+    playMode_ = 0;
+    touchBarSize_ = {0.0, 0.0};
+    transpose_ = 0;
+
+    // 2. The waveform's container; laid out by the first update.
+    waveform_ = Layer::create();
+    layer_->addSublayer(waveform_);
+
+    // 3. The recording level disc.
+    meterLayer_ = Layer::create();
+    meterLayer_->setAnchorPoint({0.5, 0.5});
+    meterLayer_->setBackgroundColor(kAccentRed);
+    meterLayer_->setOpacity(0.0f);
+    layer_->addSublayer(meterLayer_);
+
+    // 5. Slice markers, then their flash rectangles.
+    markersLayer_ = Layer::create();
+    layer_->addSublayer(markersLayer_);
+    highlightsLayer_ = Layer::create();
+    layer_->addSublayer(highlightsLayer_);
+
+    // 6. The voices' layers; voice 0's lie below voice 1's, and so on.
+    for (std::size_t i = 0; i < kVoiceCount; ++i) {
+        playheads()[i].setActive(false);
+        VoiceLayers& v = voiceLayers_[i];
+        v.cursor = Layer::create();
+        v.cursor->setBounds(Rect::make(0, 0, 1, 50));
+        v.cursor->setAnchorPoint({0, 0});
+        v.cursor->setBackgroundColor(Color::white(1.0, 1.0));
+        v.cursor->setOpacity(0.0f);
+        layer_->addSublayer(v.cursor);
+
+        v.bowCursor = Layer::create();
+        v.bowCursor->setBounds(Rect::make(0, 0, 1, 50));
+        v.bowCursor->setAnchorPoint({0, 0});
+        v.bowCursor->setBackgroundColor(Color::white(1.0, 1.0));
+        v.bowCursor->setOpacity(0.0f);
+        layer_->addSublayer(v.bowCursor);
+
+        v.speedLayer = Layer::create();
+        v.speedLayer->setAnchorPoint({0, 1});  // its top-left corner
+        v.speedLayer->setBackgroundColor(Color::white(1.0, 1.0));
+        v.speedLayer->setOpacity(0.0f);
+        layer_->addSublayer(v.speedLayer);
+
+        v.regionLayer = Layer::create();
+        v.regionLayer->setAnchorPoint({0, 0});
+        v.regionLayer->setBackgroundColor(Color::white(1.0, 0.5));
+        v.regionLayer->setBorderWidth(1.0);
+        v.regionLayer->setBorderColor(Color::white(1.0, 1.0));
+        v.regionLayer->setOpacity(0.0f);
+        layer_->addSublayer(v.regionLayer);
+    }
+
+    // 7. Slices and their markers: empty with no sample and an unmeasured strip.
+    buildSlices();
+
+    // 8. The oscilloscope trace.
+    oscLayer_ = ShapeLayer::create();
+    oscLayer_->setFrame(layer_->frame());
+    oscLayer_->setStrokeColor(Color::white(1.0, 0.5));
+    oscLayer_->setFillColor(Color::clear());
+    oscLayer_->setLineWidth(1.5);
+    layer_->addSublayer(oscLayer_);
+
+    // 9, 10. No hint pending; the hint box, centred by the first update.
+    alertTimer_.reset();
+    looperAlert_ = Layer::create();
+    looperAlert_->setBounds(Rect::make(0, 0, 220, 22));
+    looperAlert_->setAnchorPoint({0.5, 0.5});
+    looperAlert_->setPosition({touchBarSize_.x / 2, touchBarSize_.y / 2});
+    looperAlert_->setBackgroundColor(Color::white(0.1, 0.8));
+    looperAlert_->setCornerRadius(5);
+    looperAlert_->setCornerCurve(CornerCurve::Continuous);
+    looperAlert_->setOpacity(0.0f);
+    layer_->addSublayer(looperAlert_);
+
+    // 11. Its text, centred in the box.
+    auto text = TextLayer::create();
+    text->setBounds(Rect::make(0, 0, 220, 17));
+    text->setAnchorPoint({0.5, 0.5});
+    text->setPosition({110, 11});
+    text->setFontSize(13);
+    text->setFont(kSystemFontName);
+    text->setForegroundColor(Color::white(1.0, 1.0));
+    text->setAlignmentMode(TextAlignment::Center);
+    text->setString("Use two fingers to create a loop");
+    text->setContentsScale(2.0);
+    looperAlert_->addSublayer(text);
+}
+
+void MainView::buildSlices() {
+    // The slice list and its markers arrive with the sample's slicing.
+}
 
 void MainView::setAttack(double seconds) {
     if (std::isnan(seconds)) return;

@@ -51,9 +51,28 @@ public:
     // The strip's measured size in points; (0, 0) until the first display frame.
     Point touchBarSize() const { return touchBarSize_; }
 
+    // --- The strip's layers ---------------------------------------------------------------
     // The view's backing layer: the root of everything the instrument shows on the strip. Its
     // bounds are the strip's size in points; the host sets them and renders this tree.
     const LayerPtr& layer() const { return layer_; }
+
+    // Each voice's display layers, beside its record so that the record stays free of them.
+    struct VoiceLayers {
+        LayerPtr cursor;       // position line on the waveform
+        LayerPtr bowCursor;    // bow: the line at the second head
+        LayerPtr speedLayer;   // tape: the speed bar
+        LayerPtr regionLayer;  // looper and bow: the loop or grain box
+    };
+    VoiceLayers& voiceLayers(std::size_t voice) { return voiceLayers_[voice]; }
+
+    const LayerPtr& waveform() const { return waveform_; }
+    const LayerPtr& meterLayer() const { return meterLayer_; }
+    const LayerPtr& markersLayer() const { return markersLayer_; }
+    const LayerPtr& highlightsLayer() const { return highlightsLayer_; }
+    const std::shared_ptr<ShapeLayer>& oscLayer() const { return oscLayer_; }
+    const LayerPtr& looperAlert() const { return looperAlert_; }
+    // The timer that shows the looper hint; null when none is pending.
+    std::shared_ptr<Timer>& alertTimer() { return alertTimer_; }
 
     // --- Recording from the audio input -----------------------------------------------------
     // The recorder, made with the view (nothing opens before the first recording). Tests and the
@@ -75,12 +94,25 @@ public:
     void recordingEnd();
 
 private:
+    // Builds the state and the layer tree, bottom to top: waveform, level meter, slice markers,
+    // slice highlights, the four layers of each of the 64 voices, oscilloscope, looper hint.
+    void buildContents();
+    void buildSlices();
+
     RunLoop& runLoop_;
     Mixer mixer_;
     int playMode_ = 0;
     int transpose_ = 0;
     Point touchBarSize_{0.0, 0.0};
     LayerPtr layer_ = Layer::create();
+    LayerPtr waveform_;
+    LayerPtr meterLayer_;
+    LayerPtr markersLayer_;
+    LayerPtr highlightsLayer_;
+    std::array<VoiceLayers, kVoiceCount> voiceLayers_;
+    std::shared_ptr<ShapeLayer> oscLayer_;
+    LayerPtr looperAlert_;
+    std::shared_ptr<Timer> alertTimer_;
 
     std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
     std::atomic<bool> recording_{false};
