@@ -1,0 +1,108 @@
+#include "app/CommandLine.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "app/AppConstants.h"
+
+namespace vornik {
+namespace {
+
+bool parseNumber(const std::string& text, double& out) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end && std::isfinite(out);
+}
+
+bool parseCount(const std::string& text, int& out) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end && out >= 0;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine result;
+    auto fail = [&](std::string message) {
+        result.action = CommandLine::Action::Error;
+        result.error = std::move(message);
+        return result;
+    };
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string arg = arguments[i];
+        std::string value;
+        bool hasValue = false;
+        if (!optionsEnded && arg.starts_with("--") && arg.find('=') != std::string::npos) {
+            value = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+            hasValue = true;
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue) return true;
+            if (i + 1 >= arguments.size()) return false;
+            value = arguments[++i];
+            return true;
+        };
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (!result.options.file.empty()) {
+                return fail("one file at a time: \"" + result.options.file + "\" and \"" + arg +
+                            "\" were both given");
+            }
+            result.options.file = arg;
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            result.action = CommandLine::Action::Help;
+            return result;
+        } else if (arg == "--version") {
+            result.action = CommandLine::Action::Version;
+            return result;
+        } else if (arg == "--zoom") {
+            double zoom = 0.0;
+            if (!takeValue() || !parseNumber(value, zoom) || zoom < app::kMinZoom ||
+                zoom > app::kMaxZoom) {
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "--zoom takes a number of pixels per point from %g to %g", app::kMinZoom,
+                              app::kMaxZoom);
+                return fail(text);
+            }
+            result.options.zoom = zoom;
+        } else if (arg == "--frames") {
+            if (!takeValue() || !parseCount(value, result.options.frames)) {
+                return fail("--frames takes a whole number of frames (0 runs until closed)");
+            }
+        } else if (arg == "--screenshot") {
+            if (!takeValue() || value.empty()) return fail("--screenshot takes a PNG file name");
+            result.options.screenshot = value;
+        } else {
+            return fail("unknown option \"" + arg + "\"");
+        }
+    }
+    return result;
+}
+
+std::string usageText() {
+    return "usage: vornik [FILE] [--zoom N] [--help] [--version]\n"
+           "\n"
+           "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
+           "window. FILE is an audio file to load at start.\n"
+           "\n"
+           "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points high)\n"
+           "  --help          this text\n"
+           "  --version       the version\n"
+           "\n"
+           "For tests and measurements:\n"
+           "  --frames N      quit after N display frames\n"
+           "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
+           "\n"
+           "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
+           "a file. Shift-click on the strip leaves a mouse finger down; click it to lift it.\n"
+           "Environment: VORNIK_APPEARANCE=dark|light, VORNIK_ASSETS=DIR.\n"
+           "Exit status: 0 done, 2 wrong command line, 3 no display.\n";
+}
+
+}  // namespace vornik

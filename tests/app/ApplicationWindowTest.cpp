@@ -1,0 +1,146 @@
+// The window's plain parts: the command line, the appearance decision, where the picture lies,
+// and the link button's strict hit test and fades.
+
+#include <gtest/gtest.h>
+
+#include "app/AppConstants.h"
+#include "app/Appearance.h"
+#include "app/CommandLine.h"
+#include "app/WindowPicture.h"
+#include "display/Transaction.h"
+#include "support/LogLines.h"
+
+namespace vornik {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
+    CommandLine c = parseCommandLine({});
+    EXPECT_EQ(c.action, CommandLine::Action::Run);
+    EXPECT_EQ(c.options.file, "");
+    EXPECT_DOUBLE_EQ(c.options.zoom, 2.0);
+    EXPECT_EQ(c.options.frames, 0);
+
+    c = parseCommandLine(Args{"song.wav", "--zoom", "3"});
+    EXPECT_EQ(c.action, CommandLine::Action::Run);
+    EXPECT_EQ(c.options.file, "song.wav");
+    EXPECT_DOUBLE_EQ(c.options.zoom, 3.0);
+
+    c = parseCommandLine(Args{"--zoom=1.5", "--frames", "120", "--screenshot", "shot.png", "a.wav"});
+    EXPECT_EQ(c.action, CommandLine::Action::Run);
+    EXPECT_DOUBLE_EQ(c.options.zoom, 1.5);
+    EXPECT_EQ(c.options.frames, 120);
+    EXPECT_EQ(c.options.screenshot, "shot.png");
+    EXPECT_EQ(c.options.file, "a.wav");
+
+    c = parseCommandLine(Args{"--", "--odd name.wav"});  // a file whose name starts with dashes
+    EXPECT_EQ(c.options.file, "--odd name.wav");
+
+    EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
+    EXPECT_EQ(parseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
+    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--help] [--version]"), std::string::npos);
+}
+
+TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
+    for (const Args& args : {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "nan"},
+                             Args{"--zoom", "2x"}, Args{"--zoom", "100"}, Args{"--frames", "-1"},
+                             Args{"--frames", "many"}, Args{"--screenshot"}, Args{"--loud"},
+                             Args{"a.wav", "b.wav"}}) {
+        const CommandLine c = parseCommandLine(args);
+        EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
+        EXPECT_FALSE(c.error.empty());
+    }
+    EXPECT_NE(parseCommandLine(Args{"a.wav", "b.wav"}).error.find("one file"), std::string::npos);
+}
+
+TEST(ApplicationAppearanceTest, OverrideThenColourSchemeThenThemeThenLight) {
+    EXPECT_EQ(appearanceFrom({}), Appearance::Light);
+    EXPECT_EQ(appearanceFrom({"dark", "prefer-light", ""}), Appearance::Dark);
+    EXPECT_EQ(appearanceFrom({"LIGHT", "prefer-dark", "Adwaita-dark"}), Appearance::Light);
+    EXPECT_EQ(appearanceFrom({"", "prefer-dark", ""}), Appearance::Dark);
+    EXPECT_EQ(appearanceFrom({"", "prefer-light", "Adwaita-dark"}), Appearance::Light);
+    EXPECT_EQ(appearanceFrom({"", "default", "Adwaita-dark"}), Appearance::Dark);
+    EXPECT_EQ(appearanceFrom({"", "", "Adwaita:dark"}), Appearance::Dark);  // GTK_THEME's form
+    EXPECT_EQ(appearanceFrom({"", "default", "Adwaita"}), Appearance::Light);
+    test::LogLines log;
+    EXPECT_EQ(appearanceFrom({"purple", "prefer-dark", ""}), Appearance::Dark);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_NE(log.lines[0].find("purple"), std::string::npos);
+}
+
+TEST(ApplicationWindowTest, PictureFillsTheSpaceAboveTheStripAtTheStartingSize) {
+    const Size picture{app::kPictureWidth, app::kPictureHeight};
+    const PictureLayout start({1000.0, 560.0}, 60.0, picture);
+    EXPECT_EQ(start.pictureRect(), Rect::make(0, 0, 1000, 500));
+    EXPECT_DOUBLE_EQ(start.scale(), 1.0);
+    // Window units (y down) to picture points (y up): the bottom-left corner above the strip.
+    EXPECT_EQ(start.toPicture(0.0, 500.0), (Point{0.0, 0.0}));
+    EXPECT_EQ(start.toPicture(250.0, 484.0), (Point{250.0, 16.0}));
+
+    // Twice as wide: the picture keeps its proportions, centred.
+    const PictureLayout wide({2000.0, 560.0}, 60.0, picture);
+    EXPECT_EQ(wide.pictureRect(), Rect::make(500, 0, 1000, 500));
+    EXPECT_EQ(wide.toPicture(750.0, 484.0), (Point{250.0, 16.0}));
+    // Half the size, with a taller strip.
+    const PictureLayout small({500.0, 370.0}, 120.0, picture);
+    EXPECT_DOUBLE_EQ(small.scale(), 0.5);
+    EXPECT_EQ(small.toPicture(125.0, 250.0 - 8.0), (Point{250.0, 16.0}));
+    // No picture: the whole space, nothing maps to it.
+    const PictureLayout none({800.0, 600.0}, 60.0, {0.0, 0.0});
+    EXPECT_EQ(none.pictureRect(), Rect::make(0, 0, 800, 540));
+}
+
+TEST(ApplicationWindowTest, LinkButtonStrictEdgesAndFades) {
+    ManualClock clock;
+    ScopedLayerClock layerClock(clock);
+    LinkButton link(Appearance::Light, app::kPictureWidth);
+    const Layer& layer = *link.layer();
+    EXPECT_EQ(layer.position(), (Point{250.0, 16.0}));
+    EXPECT_EQ(layer.bounds().size, (Size{156.0, 20.0}));
+    EXPECT_EQ(layer.backgroundColor(), Color::white(0.0, 0.07));
+    EXPECT_EQ(layer.cornerRadius(), 5.0);
+    EXPECT_EQ(layer.cornerCurve(), CornerCurve::Continuous);
+    EXPECT_EQ(layer.opacity(), 0.0f);
+
+    // The button spans x 172..328 and y 6..26; its edges are outside.
+    EXPECT_FALSE(hitTestLayer(layer, {172.0, 16.0}));
+    EXPECT_TRUE(hitTestLayer(layer, {173.0, 16.0}));
+    EXPECT_FALSE(hitTestLayer(layer, {328.0, 16.0}));
+    EXPECT_TRUE(hitTestLayer(layer, {327.0, 16.0}));
+    EXPECT_FALSE(hitTestLayer(layer, {250.0, 6.0}));
+    EXPECT_TRUE(hitTestLayer(layer, {250.0, 7.0}));
+    EXPECT_FALSE(hitTestLayer(layer, {250.0, 26.0}));
+    EXPECT_TRUE(hitTestLayer(layer, {250.0, 25.0}));
+
+    layer.markPresented();  // on screen: changes fade
+    link.mouseMoved({172.0, 16.0});
+    EXPECT_EQ(layer.opacity(), 0.0f);
+    link.mouseMoved({173.0, 16.0});
+    EXPECT_EQ(layer.opacity(), 1.0f);
+    clock.advance(0.1);
+    EXPECT_NEAR(layer.presentationOpacity(clock.now()), 0.5f, 0.05f);  // halfway through 0.2 s
+    clock.advance(0.11);
+    EXPECT_EQ(layer.presentationOpacity(clock.now()), 1.0f);
+    link.mouseMoved({400.0, 100.0});
+    clock.advance(0.1);
+    EXPECT_NEAR(layer.presentationOpacity(clock.now()), 0.5f, 0.05f);
+    clock.advance(0.11);
+    EXPECT_EQ(layer.presentationOpacity(clock.now()), 0.0f);
+
+    // A click: only on the button, and it hides it.
+    link.mouseMoved({250.0, 16.0});
+    EXPECT_FALSE(link.mouseDown({250.0, 30.0}));
+    EXPECT_EQ(layer.opacity(), 1.0f);
+    EXPECT_TRUE(link.mouseDown({250.0, 16.0}));
+    EXPECT_EQ(layer.opacity(), 0.0f);
+    Transaction::flush();
+
+    // Dark: white at 0.09. Without a picture the button sits at (0, 16).
+    LinkButton dark(Appearance::Dark, 0.0);
+    EXPECT_EQ(dark.layer()->backgroundColor(), Color::white(1.0, 0.09));
+    EXPECT_EQ(dark.layer()->position(), (Point{0.0, 16.0}));
+}
+
+}  // namespace
+}  // namespace vornik
