@@ -1,0 +1,362 @@
+// Decoding files into planes: the formats we write ourselves, and files that are broken.
+
+#include "sample/AudioFileReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "sample/AudioFormats.h"
+#include "AudioFileHelpers.h"
+
+using namespace vornik;
+using test::TempDir;
+
+namespace {
+
+constexpr std::uint32_t kFrames = 70000;  // at 44.1 kHz: must stay 70,000 (no resampling)
+
+struct Case {
+    const char* name;
+    int format;
+    int channels;
+    int rate;
+    double tolerance;  // largest difference per sample; lossy codecs are judged by RMS instead
+    bool lossy = false;
+};
+
+double rmsDifference(const float* plane, const std::vector<float>& interleaved, int channel,
+                     int channels, std::uint32_t frames) {
+    double sum = 0.0;
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        const double d = plane[f] - interleaved[std::size_t{f} * channels + channel];
+        sum += d * d;
+    }
+    return std::sqrt(sum / frames);
+}
+
+}  // namespace
+
+TEST(AudioFileReader, DecodesEveryFormatIntoPlanesAtTheFilesOwnRate) {
+    const Case cases[] = {
+        {"mono16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 2.0 / 32768},
+        {"stereo16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 2.0 / 32768},
+        {"quad16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 44100, 2.0 / 32768},
+        {"stereo24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 44100, 2.0 / 8388608},
+        {"stereofloat.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 0.0},
+        {"quadfloat.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 4, 44100, 0.0},
+        {"stereo16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 44100, 2.0 / 32768},
+        {"stereo16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, 2.0 / 32768},
+        {"mono24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, 44100, 2.0 / 8388608},
+        // Lossy: the RMS error against the tone stays far below its level of about 0.37, and
+        // below the 0.7 of a copy misaligned by half a period.
+        {"stereo.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100, 0.02, true},
+        {"stereo.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 2, 48000, 0.1, true},
+        {"stereo.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 44100, 0.02, true},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        const auto written = test::testSignal(kFrames, c.channels, c.rate);
+        if (!test::writeAudio(path, c.format, c.rate, c.channels, written)) {
+            // Only codecs this libsndfile lacks may be skipped.
+            EXPECT_TRUE(c.lossy) << "cannot write " << c.name;
+            continue;
+        }
+        const DecodedAudio d = decodeAudioFile(path);
+        ASSERT_EQ(d.status, DecodedAudio::Status::Decoded) << d.reason;
+        EXPECT_TRUE(d.readComplete());
+        EXPECT_EQ(d.readError, 0);
+        const SampleSnapshot& s = *d.snapshot;
+        EXPECT_TRUE(s.playable());
+        EXPECT_EQ(s.capacity, kFrames);
+        EXPECT_EQ(s.fileBufferLength, kFrames);
+        EXPECT_EQ(s.fileLength, kFrames);
+        EXPECT_EQ(s.sampleRate, c.rate);
+        EXPECT_EQ(s.channels, c.channels);
+        // Left is plane 0; right is plane 1, or plane 0 again for a mono file.
+        EXPECT_EQ(s.left, s.storage.get());
+        EXPECT_EQ(s.right, c.channels == 1 ? s.left : s.left + kFrames);
+
+        for (int ch = 0; ch < c.channels; ++ch) {
+            const float* plane = s.storage.get() + static_cast<std::size_t>(ch) * kFrames;
+            if (c.lossy) {
+                EXPECT_LT(rmsDifference(plane, written, ch, c.channels, kFrames), c.tolerance)
+                    << "channel " << ch;
+                continue;
+            }
+            double worst = 0.0;
+            for (std::uint32_t f = 0; f < kFrames; ++f) {
+                const double d = plane[f] - written[std::size_t{f} * c.channels + ch];
+                worst = std::max(worst, std::fabs(d));
+            }
+            EXPECT_LE(worst, c.tolerance) << "channel " << ch;
+        }
+    }
+}
+
+TEST(AudioFileReader, BrokenFilesFailToOpenOrLoadWhatIsThere) {
+    TempDir dir;
+    const auto signal = test::testSignal(kFrames, 2);
+
+    // Not files, or not audio: they fail to open, with a reason.
+    const std::string empty = dir.file("empty.wav");
+    test::writeBytes(empty, {});
+    const std::string garbage = dir.file("garbage.wav");
+    std::string text;
+    while (text.size() < 4000) text += "This is a letter, not a recording. ";
+    test::writeBytes(garbage, {text.begin(), text.end()});
+    for (const std::string& path :
+         {dir.file("missing.wav"), dir.path().string(), empty, garbage, std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        const DecodedAudio d = decodeAudioFile(path);
+        EXPECT_EQ(d.status, DecodedAudio::Status::OpenFailed);
+        EXPECT_FALSE(d.reason.empty());
+        EXPECT_EQ(d.snapshot, nullptr);
+    }
+
+    // Headers claiming 0 channels or 0 Hz: libsndfile refuses to open them.
+    const std::string good = dir.file("good.wav");
+    ASSERT_TRUE(test::writeAudio(good, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, signal));
+    auto bytes = test::readBytes(good);
+    auto noChannels = bytes;
+    test::putLE(noChannels, 22, 0, 2);
+    test::writeBytes(dir.file("nochannels.wav"), noChannels);
+    auto noRate = bytes;
+    test::putLE(noRate, 24, 0, 4);
+    test::writeBytes(dir.file("norate.wav"), noRate);
+    for (const char* name : {"nochannels.wav", "norate.wav"}) {
+        SCOPED_TRACE(name);
+        const DecodedAudio d = decodeAudioFile(dir.file(name));
+        EXPECT_NE(d.status, DecodedAudio::Status::Decoded);
+        EXPECT_EQ(d.snapshot, nullptr);
+    }
+
+    // A WAV cut off in its data: the frames that are there, no error.
+    const std::string truncated = dir.file("truncated.wav");
+    test::writeBytes(truncated, {bytes.begin(), bytes.begin() + 44 + 4 * 30000 + 3});
+    {
+        const DecodedAudio d = decodeAudioFile(truncated);
+        ASSERT_EQ(d.status, DecodedAudio::Status::Decoded);
+        EXPECT_EQ(d.snapshot->capacity, 30000u);
+        EXPECT_TRUE(d.readComplete());
+        EXPECT_NEAR(d.snapshot->right[29999], signal[2 * 29999 + 1], 2.0 / 32768);
+    }
+
+    // A header claiming far more data than the file holds: only what is there is allocated.
+    auto huge = bytes;
+    huge.resize(44 + 4 * 1000);
+    test::putLE(huge, 40, 0x7FFFFFF0u, 4);
+    test::writeBytes(dir.file("huge.wav"), huge);
+    {
+        const DecodedAudio d = decodeAudioFile(dir.file("huge.wav"));
+        ASSERT_EQ(d.status, DecodedAudio::Status::Decoded);
+        EXPECT_EQ(d.snapshot->capacity, 1000u);
+    }
+
+    // A FLAC stream cut off: the decoder reports an error part-way; the rest is silence, and the
+    // sample keeps the length the file claims.
+    const std::string flac = dir.file("cut.flac");
+    ASSERT_TRUE(test::writeAudio(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, signal));
+    auto flacBytes = test::readBytes(flac);
+    flacBytes.resize(flacBytes.size() / 3);
+    test::writeBytes(flac, flacBytes);
+    {
+        const DecodedAudio d = decodeAudioFile(flac);
+        ASSERT_EQ(d.status, DecodedAudio::Status::Decoded);
+        EXPECT_FALSE(d.readComplete());
+        EXPECT_NE(d.readError, 0);
+        EXPECT_GT(d.framesRead, 0u);
+        EXPECT_LT(d.framesRead, kFrames);
+        const SampleSnapshot& s = *d.snapshot;
+        EXPECT_EQ(s.capacity, kFrames);
+        EXPECT_NEAR(s.left[d.framesRead - 1], signal[2 * (d.framesRead - 1)], 2.0 / 32768);
+        for (std::uint32_t f = d.framesRead; f < kFrames; ++f) {
+            ASSERT_EQ(s.left[f], 0.0f) << f;
+            ASSERT_EQ(s.right[f], 0.0f) << f;
+        }
+    }
+
+    // An Ogg stream cut off has no known length: refused, nothing allocated.
+    const std::string ogg = dir.file("cut.ogg");
+    if (test::writeAudio(ogg, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, signal)) {
+        auto oggBytes = test::readBytes(ogg);
+        oggBytes.resize(oggBytes.size() / 2);
+        test::writeBytes(ogg, oggBytes);
+        const DecodedAudio d = decodeAudioFile(ogg);
+        EXPECT_EQ(d.status, DecodedAudio::Status::Refused);
+        EXPECT_NE(d.reason.find("unknown or too long"), std::string::npos) << d.reason;
+    }
+
+    // A file with a valid header and no frames is refused.
+    ASSERT_TRUE(test::writeAudio(dir.file("none.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
+                                 {}));
+    EXPECT_EQ(decodeAudioFile(dir.file("none.wav")).status, DecodedAudio::Status::Refused);
+}
+
+TEST(AudioFileReader, NonFiniteSamplesBecomeSilence) {
+    TempDir dir;
+    for (int channels : {1, 2, 3}) {
+        SCOPED_TRACE(channels);
+        auto signal = test::testSignal(1000, channels);
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        signal[0] = nan;
+        signal[10 * channels + channels - 1] = inf;  // the last channel of frame 10
+        signal[999 * channels] = -inf;
+        const float kept = signal[1];
+        const std::string path = dir.file("nan.wav");
+        ASSERT_TRUE(test::writeAudio(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, channels, signal));
+        const DecodedAudio d = decodeAudioFile(path);
+        ASSERT_EQ(d.status, DecodedAudio::Status::Decoded);
+        EXPECT_EQ(d.nonFinite, 3u);
+        const float* planes = d.snapshot->storage.get();
+        EXPECT_EQ(planes[0], 0.0f);
+        EXPECT_EQ(planes[static_cast<std::size_t>(channels - 1) * 1000 + 10], 0.0f);
+        EXPECT_EQ(planes[999], 0.0f);
+        EXPECT_EQ(channels == 1 ? planes[1] : planes[1000], kept);
+        for (std::size_t i = 0; i < std::size_t{1000} * channels; ++i) {
+            ASSERT_TRUE(std::isfinite(planes[i])) << i;
+        }
+    }
+}
+
+namespace {
+
+// A file of any claimed length in memory: its real bytes, then 8-bit silence to the end.
+struct ForgedFile {
+    std::vector<unsigned char> head;
+    sf_count_t length = 0;
+    sf_count_t pos = 0;
+
+    static sf_count_t size(void* u) { return static_cast<ForgedFile*>(u)->length; }
+    static sf_count_t seek(sf_count_t offset, int whence, void* u) {
+        auto* f = static_cast<ForgedFile*>(u);
+        const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->pos : f->length;
+        if (base + offset < 0 || base + offset > f->length) return -1;
+        return f->pos = base + offset;
+    }
+    static sf_count_t read(void* ptr, sf_count_t count, void* u) {
+        auto* f = static_cast<ForgedFile*>(u);
+        const sf_count_t n = std::max<sf_count_t>(0, std::min(count, f->length - f->pos));
+        auto* out = static_cast<unsigned char*>(ptr);
+        for (sf_count_t i = 0; i < n; ++i) {
+            const sf_count_t at = f->pos + i;
+            out[i] = at < static_cast<sf_count_t>(f->head.size()) ? f->head[at] : 0x80;
+        }
+        f->pos += n;
+        return n;
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* u) { return static_cast<ForgedFile*>(u)->pos; }
+};
+
+// A Sony Wave64 header of unsigned 8-bit frames, whose chunk sizes are 64-bit.
+std::vector<unsigned char> wave64Header(const std::string& scratchPath, int channels,
+                                        std::uint64_t frames) {
+    EXPECT_TRUE(test::writeAudio(scratchPath, SF_FORMAT_W64 | SF_FORMAT_PCM_U8, 44100, 1,
+                                 std::vector<float>(16, 0.0f)));
+    auto b = test::readBytes(scratchPath);
+    b.resize(0x68);
+    const std::uint64_t data = frames * channels;
+    test::putLE(b, 0x10, 0x68 + data, 8);  // riff size: the whole file
+    test::putLE(b, 0x42, channels, 2);
+    test::putLE(b, 0x48, 44100u * channels, 4);  // bytes per second
+    test::putLE(b, 0x4C, channels, 2);           // block align
+    test::putLE(b, 0x60, data + 24, 8);          // data chunk with its header
+    return b;
+}
+
+DecodedAudio decodeForged(const std::vector<unsigned char>& head, std::uint64_t length) {
+    ForgedFile f{head, static_cast<sf_count_t>(length), 0};
+    SF_VIRTUAL_IO io{ForgedFile::size, ForgedFile::seek, ForgedFile::read, ForgedFile::write,
+                     ForgedFile::tell};
+    return decodeAudioVirtual(io, &f);
+}
+
+}  // namespace
+
+TEST(AudioFileReader, HugeClaimsAreRefusedBeforeAnythingIsAllocated) {
+    TempDir dir;
+    const std::string scratch = dir.file("scratch.w64");
+
+    // A forged file of modest length decodes through the same path.
+    {
+        const auto head = wave64Header(scratch, 2, 5000);
+        const DecodedAudio d = decodeForged(head, 0x68 + 2 * 5000);
+        ASSERT_EQ(d.status, DecodedAudio::Status::Decoded) << d.reason;
+        EXPECT_EQ(d.snapshot->capacity, 5000u);
+        EXPECT_EQ(d.snapshot->channels, 2);
+    }
+    // More frames than 32 bits count.
+    {
+        const std::uint64_t frames = (std::uint64_t{1} << 32) + 7;
+        const DecodedAudio d = decodeForged(wave64Header(scratch, 1, frames), 0x68 + frames);
+        EXPECT_EQ(d.status, DecodedAudio::Status::Refused);
+        EXPECT_NE(d.reason.find("4294967303"), std::string::npos) << d.reason;
+    }
+    // 1024 channels of 4 billion frames: about 17.6 TB of planes, more than any memory.
+    {
+        const std::uint64_t frames = 0xFFFFFFF0u;
+        const DecodedAudio d =
+            decodeForged(wave64Header(scratch, 1024, frames), 0x68 + frames * 1024);
+        EXPECT_EQ(d.status, DecodedAudio::Status::Refused);
+        EXPECT_NE(d.reason.find("memory"), std::string::npos) << d.reason;
+    }
+}
+
+TEST(AudioFileReader, MemoryDecodeMatchesTheFile) {
+    TempDir dir;
+    const std::string path = dir.file("m.flac");
+    ASSERT_TRUE(test::writeAudio(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2,
+                                 test::testSignal(5000, 2)));
+    const auto bytes = test::readBytes(path);
+    const DecodedAudio fromFile = decodeAudioFile(path);
+    const DecodedAudio fromMemory = decodeAudioMemory(bytes.data(), bytes.size());
+    ASSERT_EQ(fromMemory.status, DecodedAudio::Status::Decoded);
+    ASSERT_EQ(fromMemory.snapshot->capacity, 5000u);
+    EXPECT_EQ(std::memcmp(fromFile.snapshot->storage.get(), fromMemory.snapshot->storage.get(),
+                          2 * 5000 * sizeof(float)),
+              0);
+    // Every prefix of a file, none of which may crash or read out of bounds.
+    for (std::size_t n = 0; n < bytes.size(); n += 97) {
+        const DecodedAudio d = decodeAudioMemory(bytes.data(), n);
+        if (d.snapshot) {
+            EXPECT_LE(d.framesRead, d.snapshot->capacity);
+        }
+    }
+}
+
+TEST(AudioFormats, ExtensionsComeFromLibsndfileAndMatchInAnyCase) {
+    const auto& list = audioFileExtensions();
+    for (const char* ext : {"wav", "aif", "aiff", "flac", "ogg", "oga", "au", "caf", "w64", "rf64"}) {
+        EXPECT_NE(std::find(list.begin(), list.end(), ext), list.end()) << ext;
+    }
+    EXPECT_EQ(std::find(list.begin(), list.end(), "raw"), list.end());
+    EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+    EXPECT_EQ(std::adjacent_find(list.begin(), list.end()), list.end());
+    for (const auto& ext : list) {
+        for (char c : ext) EXPECT_FALSE(c >= 'A' && c <= 'Z') << ext;
+    }
+
+    // mp3 and opus exactly when this libsndfile decodes them.
+    SF_INFO mp3{0, 44100, 2, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 0, 0};
+    SF_INFO opus{0, 48000, 2, SF_FORMAT_OGG | SF_FORMAT_OPUS, 0, 0};
+    EXPECT_EQ(isAudioFileName("a.mp3"), sf_format_check(&mp3) != 0);
+    EXPECT_EQ(isAudioFileName("a.opus"), sf_format_check(&opus) != 0);
+
+    EXPECT_TRUE(isAudioFileName("/home/me/Loops/Break.WAV"));
+    EXPECT_TRUE(isAudioFileName("take.2.Flac"));
+    EXPECT_TRUE(isAudioFileName("voice.aif"));
+    EXPECT_FALSE(isAudioFileName("notes.txt"));
+    EXPECT_FALSE(isAudioFileName("wav"));
+    EXPECT_FALSE(isAudioFileName(".wav"));  // a hidden file's name, not an extension
+    EXPECT_FALSE(isAudioFileName("/music.wav/readme"));
+    EXPECT_FALSE(isAudioFileName("song."));
+    EXPECT_FALSE(isAudioFileName(""));
+}
