@@ -47,8 +47,8 @@ std::size_t splitStereo(const float* in, float* left, float* right, std::size_t 
     return bad;
 }
 
-std::size_t splitPlanes(const float* in, float* planes, std::size_t planeFrames,
-                        std::size_t offset, std::size_t frames, int channels) {
+std::size_t splitPlanes(const float* in, float* planes, std::size_t planeFrames, std::size_t offset,
+                        std::size_t frames, int channels) {
     std::size_t bad = 0;
     for (int c = 0; c < channels; ++c) {
         float* out = planes + c * planeFrames + offset;

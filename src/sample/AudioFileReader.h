@@ -24,9 +24,9 @@ struct DecodedAudio {
     Status status = Status::OpenFailed;
     std::unique_ptr<SampleSnapshot> snapshot;  // set when Decoded, as the mixer will read it
     std::uint32_t framesRead = 0;              // frames the decoder delivered
-    int readError = 0;             // libsndfile's error number if the read stopped early
-    std::size_t nonFinite = 0;     // NaN and infinite samples replaced by 0
-    std::string reason;            // why it failed to open or was refused
+    int readError = 0;          // libsndfile's error number if the read stopped early
+    std::size_t nonFinite = 0;  // NaN and infinite samples replaced by 0
+    std::string reason;         // why it failed to open or was refused
 
     bool readComplete() const { return snapshot && framesRead == snapshot->capacity; }
 };

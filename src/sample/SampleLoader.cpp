@@ -40,8 +40,7 @@ SampleLoader::Outcome SampleLoader::publish(DecodedAudio decoded, const std::str
              decoded.snapshot->capacity, name.c_str());
     }
     if (decoded.nonFinite != 0) {
-        logf("Replaced %zu non-finite samples of \"%s\" with 0", decoded.nonFinite,
-             name.c_str());
+        logf("Replaced %zu non-finite samples of \"%s\" with 0", decoded.nonFinite, name.c_str());
     }
     store_.publish(std::move(decoded.snapshot));
     return complete ? Outcome::Loaded : Outcome::ReadFailed;

@@ -11,10 +11,10 @@
 namespace vornik {
 namespace {
 
-constexpr float kEnvelopeKeep = 0.6f;   // one-pole smoothing of the window peaks
+constexpr float kEnvelopeKeep = 0.6f;  // one-pole smoothing of the window peaks
 constexpr float kEnvelopeTake = 0.4f;
-constexpr double kOnsetRise = 0.03;     // rise of the smoothed peak that starts a slice
-constexpr double kMaxAutoSlices = 24.0; // slices are more than 1/24 of the windows apart
+constexpr double kOnsetRise = 0.03;      // rise of the smoothed peak that starts a slice
+constexpr double kMaxAutoSlices = 24.0;  // slices are more than 1/24 of the windows apart
 
 // Largest absolute value of one window, starting from `peak`. A NaN never raises the peak.
 float windowPeak(const float* p, float peak) {
@@ -62,7 +62,8 @@ void findSlices(SliceList& slices, const SampleSnapshot& sample, double touchBar
 
     // With three or more channels only the first is examined.
     const bool stereo = sample.channels == 2;
-    const auto gap = static_cast<std::int64_t>(static_cast<double>(windows) * (1.0 / kMaxAutoSlices));
+    const auto gap =
+        static_cast<std::int64_t>(static_cast<double>(windows) * (1.0 / kMaxAutoSlices));
     std::int64_t last = 0;
     float previous = 0.0f;
     for (std::uint32_t i = 0; i < windows; ++i) {
@@ -76,6 +77,13 @@ void findSlices(SliceList& slices, const SampleSnapshot& sample, double touchBar
             last = i;
         }
         previous = e;
+    }
+}
+
+void setSliceEnds(SliceList& slices) {
+    for (std::size_t i = 0; i < slices.size(); ++i) {
+        slices[i].end = i + 1 < slices.size() ? slices[i + 1].pos : 1.0f;
+        slices[i].highlightOpacity = 0.0f;
     }
 }
 

@@ -11,8 +11,8 @@
 namespace vornik {
 
 struct Slice {
-    float pos = 0.0f;  // start, fraction of the sample; fixed once the slice is made
-    float end = 0.0f;  // set by the slice display when it lays the markers out
+    float pos = 0.0f;               // start, fraction of the sample; fixed once the slice is made
+    float end = 0.0f;               // set by the slice display when it lays the markers out
     float highlightOpacity = 0.0f;  // flash level: 1 when played, fading on each frame
 };
 
@@ -29,6 +29,10 @@ void divideEqually(SliceList& slices, int count);
 // wherever the smoothed window peak rises by more than 0.03, at most one per 1/24 of the sample.
 // Nothing before the strip has been measured (width 0) or without a loaded sample.
 void findSlices(SliceList& slices, const SampleSnapshot& sample, double touchBarWidth);
+
+// Completes the slices for the strip: each ends where the next starts, the last exactly at 1, and
+// no flash shows. The slice display runs this in slicer mode after every rebuild.
+void setSliceEnds(SliceList& slices);
 
 // The slice under `x` points on a strip `touchBarWidth` wide: the last one starting strictly
 // left of it. Null for an empty list or a position at or left of the first start.

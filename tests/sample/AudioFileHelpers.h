@@ -65,7 +65,8 @@ inline bool writeAudio(const std::string& path, int format, int rate, int channe
 
 inline void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<unsigned char> readBytes(const std::string& path) {
@@ -76,6 +77,24 @@ inline std::vector<unsigned char> readBytes(const std::string& path) {
 // Little-endian field patches for forging headers.
 inline void putLE(std::vector<unsigned char>& b, std::size_t at, std::uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// The header of a Sony Wave64 file of unsigned 8-bit frames claiming `frames` frames (its chunk
+// sizes are 64-bit, so it can claim more than 32 bits count); the data would follow at 0x68.
+// `scratchPath` is overwritten.
+inline std::vector<unsigned char> wave64Header(const std::string& scratchPath, int channels,
+                                               std::uint64_t frames) {
+    writeAudio(scratchPath, SF_FORMAT_W64 | SF_FORMAT_PCM_U8, 44100, 1,
+               std::vector<float>(16, 0.0f));
+    auto b = readBytes(scratchPath);
+    b.resize(0x68);
+    const std::uint64_t data = frames * channels;
+    putLE(b, 0x10, 0x68 + data, 8);  // riff size: the whole file
+    putLE(b, 0x42, channels, 2);
+    putLE(b, 0x48, 44100u * channels, 4);  // bytes per second
+    putLE(b, 0x4C, channels, 2);           // block align
+    putLE(b, 0x60, data + 24, 8);          // data chunk with its header
+    return b;
 }
 
 }  // namespace vornik::test

@@ -1,7 +1,5 @@
 // Decoding files into planes: the formats we write ourselves, and files that are broken.
 
-#include "sample/AudioFileReader.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sample/AudioFormats.h"
 #include "AudioFileHelpers.h"
+#include "sample/AudioFileReader.h"
+#include "sample/AudioFormats.h"
 
 using namespace vornik;
 using test::TempDir;
@@ -194,8 +193,8 @@ TEST(AudioFileReader, BrokenFilesFailToOpenOrLoadWhatIsThere) {
     }
 
     // A file with a valid header and no frames is refused.
-    ASSERT_TRUE(test::writeAudio(dir.file("none.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1,
-                                 {}));
+    ASSERT_TRUE(
+        test::writeAudio(dir.file("none.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, {}));
     EXPECT_EQ(decodeAudioFile(dir.file("none.wav")).status, DecodedAudio::Status::Refused);
 }
 
@@ -211,7 +210,8 @@ TEST(AudioFileReader, NonFiniteSamplesBecomeSilence) {
         signal[999 * channels] = -inf;
         const float kept = signal[1];
         const std::string path = dir.file("nan.wav");
-        ASSERT_TRUE(test::writeAudio(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, channels, signal));
+        ASSERT_TRUE(
+            test::writeAudio(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, channels, signal));
         const DecodedAudio d = decodeAudioFile(path);
         ASSERT_EQ(d.status, DecodedAudio::Status::Decoded);
         EXPECT_EQ(d.nonFinite, 3u);
@@ -256,22 +256,6 @@ struct ForgedFile {
     static sf_count_t tell(void* u) { return static_cast<ForgedFile*>(u)->pos; }
 };
 
-// A Sony Wave64 header of unsigned 8-bit frames, whose chunk sizes are 64-bit.
-std::vector<unsigned char> wave64Header(const std::string& scratchPath, int channels,
-                                        std::uint64_t frames) {
-    EXPECT_TRUE(test::writeAudio(scratchPath, SF_FORMAT_W64 | SF_FORMAT_PCM_U8, 44100, 1,
-                                 std::vector<float>(16, 0.0f)));
-    auto b = test::readBytes(scratchPath);
-    b.resize(0x68);
-    const std::uint64_t data = frames * channels;
-    test::putLE(b, 0x10, 0x68 + data, 8);  // riff size: the whole file
-    test::putLE(b, 0x42, channels, 2);
-    test::putLE(b, 0x48, 44100u * channels, 4);  // bytes per second
-    test::putLE(b, 0x4C, channels, 2);           // block align
-    test::putLE(b, 0x60, data + 24, 8);          // data chunk with its header
-    return b;
-}
-
 DecodedAudio decodeForged(const std::vector<unsigned char>& head, std::uint64_t length) {
     ForgedFile f{head, static_cast<sf_count_t>(length), 0};
     SF_VIRTUAL_IO io{ForgedFile::size, ForgedFile::seek, ForgedFile::read, ForgedFile::write,
@@ -287,7 +271,7 @@ TEST(AudioFileReader, HugeClaimsAreRefusedBeforeAnythingIsAllocated) {
 
     // A forged file of modest length decodes through the same path.
     {
-        const auto head = wave64Header(scratch, 2, 5000);
+        const auto head = test::wave64Header(scratch, 2, 5000);
         const DecodedAudio d = decodeForged(head, 0x68 + 2 * 5000);
         ASSERT_EQ(d.status, DecodedAudio::Status::Decoded) << d.reason;
         EXPECT_EQ(d.snapshot->capacity, 5000u);
@@ -296,7 +280,7 @@ TEST(AudioFileReader, HugeClaimsAreRefusedBeforeAnythingIsAllocated) {
     // More frames than 32 bits count.
     {
         const std::uint64_t frames = (std::uint64_t{1} << 32) + 7;
-        const DecodedAudio d = decodeForged(wave64Header(scratch, 1, frames), 0x68 + frames);
+        const DecodedAudio d = decodeForged(test::wave64Header(scratch, 1, frames), 0x68 + frames);
         EXPECT_EQ(d.status, DecodedAudio::Status::Refused);
         EXPECT_NE(d.reason.find("4294967303"), std::string::npos) << d.reason;
     }
@@ -304,7 +288,7 @@ TEST(AudioFileReader, HugeClaimsAreRefusedBeforeAnythingIsAllocated) {
     {
         const std::uint64_t frames = 0xFFFFFFF0u;
         const DecodedAudio d =
-            decodeForged(wave64Header(scratch, 1024, frames), 0x68 + frames * 1024);
+            decodeForged(test::wave64Header(scratch, 1024, frames), 0x68 + frames * 1024);
         EXPECT_EQ(d.status, DecodedAudio::Status::Refused);
         EXPECT_NE(d.reason.find("memory"), std::string::npos) << d.reason;
     }
@@ -334,7 +318,8 @@ TEST(AudioFileReader, MemoryDecodeMatchesTheFile) {
 
 TEST(AudioFormats, ExtensionsComeFromLibsndfileAndMatchInAnyCase) {
     const auto& list = audioFileExtensions();
-    for (const char* ext : {"wav", "aif", "aiff", "flac", "ogg", "oga", "au", "caf", "w64", "rf64"}) {
+    for (const char* ext :
+         {"wav", "aif", "aiff", "flac", "ogg", "oga", "au", "caf", "w64", "rf64"}) {
         EXPECT_NE(std::find(list.begin(), list.end(), ext), list.end()) << ext;
     }
     EXPECT_EQ(std::find(list.begin(), list.end(), "raw"), list.end());
