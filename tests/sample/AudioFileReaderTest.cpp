@@ -99,6 +99,50 @@ TEST(AudioFileReader, DecodesEveryFormatIntoPlanesAtTheFilesOwnRate) {
     }
 }
 
+TEST(AudioFileReader, SixteenBitFilesGiveExactlyLibsndfilesFloats) {
+    // 16-bit PCM is read as stored and scaled by us; the floats must be libsndfile's own, in
+    // either byte order, from FLAC too, and from planes large enough to be mapped directly.
+    const struct {
+        const char* name;
+        int format;
+        int channels;
+        std::uint32_t frames;
+    } cases[] = {
+        {"le.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 5000},
+        {"be.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 5000},
+        {"mono.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 5000},
+        {"large.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 700000},  // 5.6 MB of planes
+        {"large.caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT, 1, 1200000},  // 4.8 MB, read in place
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto signal = test::testSignal(c.frames, c.channels);
+        signal[0] = 1.0f;  // full scale both ways
+        signal[1] = -1.0f;
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(test::writeAudio(path, c.format, 44100, c.channels, signal));
+
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr);
+        std::vector<float> expected(std::size_t{c.frames} * c.channels);
+        ASSERT_EQ(sf_readf_float(f, expected.data(), c.frames), c.frames);
+        sf_close(f);
+
+        const DecodedAudio d = decodeAudioFile(path);
+        ASSERT_TRUE(d.readComplete());
+        const float* planes = d.snapshot->storage.get();
+        for (int ch = 0; ch < c.channels; ++ch) {
+            for (std::uint32_t i = 0; i < c.frames; ++i) {
+                ASSERT_EQ(planes[static_cast<std::size_t>(ch) * c.frames + i],
+                          expected[std::size_t{i} * c.channels + ch])
+                    << "channel " << ch << " frame " << i;
+            }
+        }
+    }
+}
+
 TEST(AudioFileReader, BrokenFilesFailToOpenOrLoadWhatIsThere) {
     TempDir dir;
     const auto signal = test::testSignal(kFrames, 2);
