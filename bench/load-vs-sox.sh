@@ -51,6 +51,6 @@ if [ -x /usr/bin/time ]; then
   echo "maximum resident set size of one load, by /usr/bin/time -v:"
   for f in "${files[@]}"; do
     kb=$(/usr/bin/time -v "$tool" "$f" 2>&1 >/dev/null | awk -F': ' '/Maximum resident/ {print $2}')
-    printf '%-18s %8.1f MB\n' "$(basename "$f")" "$(awk -v k="$kb" 'BEGIN { print k / 1000 }')"
+    printf '%-18s %8.1f MB\n' "$(basename "$f")" "$(awk -v k="$kb" 'BEGIN { print k * 1024 / 1e6 }')"
   done
 fi

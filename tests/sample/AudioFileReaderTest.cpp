@@ -1,6 +1,7 @@
 // Decoding files into planes: the formats we write ourselves, and files that are broken.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstring>
@@ -154,8 +155,11 @@ TEST(AudioFileReader, BrokenFilesFailToOpenOrLoadWhatIsThere) {
     std::string text;
     while (text.size() < 4000) text += "This is a letter, not a recording. ";
     test::writeBytes(garbage, {text.begin(), text.end()});
-    for (const std::string& path :
-         {dir.file("missing.wav"), dir.path().string(), empty, garbage, std::string("/dev/null")}) {
+    // A FIFO would block the main thread in open(), waiting for a writer that never comes.
+    const std::string fifo = dir.file("fifo.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {dir.file("missing.wav"), dir.path().string(), empty, garbage,
+                                    fifo, std::string("/dev/null")}) {
         SCOPED_TRACE(path);
         const DecodedAudio d = decodeAudioFile(path);
         EXPECT_EQ(d.status, DecodedAudio::Status::OpenFailed);
