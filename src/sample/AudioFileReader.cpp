@@ -73,11 +73,93 @@ std::size_t split(const Sample* in, float* planes, std::size_t planeFrames, std:
     return bad;
 }
 
+struct Unmap {
+    void* base;
+    std::size_t length;
+    void operator()(float*) const { munmap(base, length); }
+};
+
+// One allocation for all planes, laid one after the other. Large ones come straight from the
+// kernel: aligned for huge pages, populated a window at a time just ahead of the decoder (faulting
+// in 4 KiB pages one by one costs more than the whole decode), and never touched beyond what the
+// file delivers, so a header that claims far more frames than the file holds costs address space,
+// not memory: fresh pages read as zeros.
+class Planes {
+public:
+    // False if there is no memory for them.
+    bool allocate(std::uint32_t frames, std::size_t channels) {
+        frames_ = frames;
+        channels_ = channels;
+        const std::size_t samples = std::size_t{frames} * channels;
+        const std::size_t bytes = samples * sizeof(float);
+        if (bytes < kMappedPlanesBytes) {
+            float* p = new (std::nothrow) float[samples];
+            if (p == nullptr) return false;
+            storage_.reset(p);
+            return true;
+        }
+        const std::size_t length = bytes + kHugePageBytes;
+        void* base =
+            mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) return false;
+        const auto address = reinterpret_cast<std::uintptr_t>(base);
+        auto* p = reinterpret_cast<float*>((address + kHugePageBytes - 1) & ~(kHugePageBytes - 1));
+        madvise(p, bytes, MADV_HUGEPAGE);  // a hint: ignored where huge pages are off
+        storage_ = std::shared_ptr<float[]>(p, Unmap{base, length});
+        mapped_ = true;
+        return true;
+    }
+
+    float* data() const { return storage_.get(); }
+
+    // Makes frames [from, from + count) of every plane ready to be written. False when the
+    // memory is not there after all.
+    bool prepare(std::size_t from, std::size_t count) {
+        if (!mapped_ || from + count <= prepared_) return true;
+        const std::size_t end = std::min<std::size_t>(from + kPopulateFrames, frames_);
+        for (std::size_t c = 0; c < channels_; ++c) {
+            // Whole pages only; the kernel rounds the length up.
+            const auto first = reinterpret_cast<std::uintptr_t>(data() + c * frames_ + prepared_);
+            const std::uintptr_t start = first & ~(kSmallPageBytes - 1);
+            const auto last = reinterpret_cast<std::uintptr_t>(data() + c * frames_ + end);
+            // Kernels before 5.14 do not know it (EINVAL): the pages then fault in as written.
+            if (madvise(reinterpret_cast<void*>(start), last - start, MADV_POPULATE_WRITE) != 0 &&
+                errno == ENOMEM) {
+                return false;
+            }
+        }
+        prepared_ = end;
+        return true;
+    }
+
+    // Silence from frame `from` on: the decoder delivered nothing there. Fresh mapped pages
+    // are zeros already; only what a read may have scribbled on is cleared.
+    void silenceFrom(std::size_t from, std::size_t scribbled) {
+        const std::size_t end =
+            mapped_ ? std::min<std::size_t>(from + scribbled, frames_) : frames_;
+        for (std::size_t c = 0; c < channels_; ++c) {
+            std::fill(data() + c * frames_ + from, data() + c * frames_ + end, 0.0f);
+        }
+    }
+
+    std::shared_ptr<float[]> release() { return std::move(storage_); }
+
+private:
+    static constexpr std::size_t kPopulateFrames = std::size_t{1} << 19;  // 2 MiB of a plane
+    static constexpr std::uintptr_t kSmallPageBytes = 4096;
+
+    std::shared_ptr<float[]> storage_;
+    std::uint32_t frames_ = 0;
+    std::size_t channels_ = 0;
+    std::size_t prepared_ = 0;
+    bool mapped_ = false;
+};
+
 // Reads the whole file through an interleaved scratch of `Sample`s (none for mono float, which
-// is read straight into its plane and cleaned there). Returns the frames delivered, or -1 if
-// there was no memory for the scratch.
+// is read straight into its plane and cleaned there); the frames it does not deliver are
+// silence. Returns the frames delivered, or -1 if memory ran out.
 template <typename Sample>
-std::int64_t readAll(SNDFILE* file, float* planes, std::uint32_t frames, int channels,
+std::int64_t readAll(SNDFILE* file, Planes& planes, std::uint32_t frames, int channels,
                      DecodedAudio& d) {
     const bool direct = std::is_same_v<Sample, float> && channels == 1;
     const std::size_t chunkFrames =
@@ -87,49 +169,23 @@ std::int64_t readAll(SNDFILE* file, float* planes, std::uint32_t frames, int cha
         scratch.reset(new (std::nothrow) Sample[chunkFrames * channels]);
         if (!scratch) return -1;
     }
+    float* out = planes.data();
     std::size_t done = 0;
     while (done < frames) {
         const std::size_t want = std::min<std::size_t>(chunkFrames, frames - done);
-        Sample* dest = direct ? reinterpret_cast<Sample*>(planes + done) : scratch.get();
+        if (!planes.prepare(done, want)) return -1;
+        Sample* dest = direct ? reinterpret_cast<Sample*>(out + done) : scratch.get();
         const sf_count_t got = readFrames(file, dest, static_cast<sf_count_t>(want));
         const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
-        d.nonFinite += split(dest, planes, frames, done, n, channels);
+        d.nonFinite += split(dest, out, frames, done, n, channels);
         done += n;
         if (n < want) {
             d.readError = sf_error(file);
+            planes.silenceFrom(done, direct ? want - n : 0);
             break;
         }
     }
     return static_cast<std::int64_t>(done);
-}
-
-struct Unmap {
-    void* base;
-    std::size_t length;
-    void operator()(float*) const { munmap(base, length); }
-};
-
-// One allocation for all planes, null if there is no memory for it. Large ones come straight from
-// the kernel, on huge pages where it has them, and populated in one call: faulting in 4 KiB pages
-// one by one costs more than the whole decode.
-std::shared_ptr<float[]> allocatePlanes(std::size_t samples) {
-    const std::size_t bytes = samples * sizeof(float);
-    if (bytes < kMappedPlanesBytes) {
-        float* p = new (std::nothrow) float[samples];
-        return p ? std::shared_ptr<float[]>(p) : nullptr;
-    }
-    const std::size_t length = bytes + kHugePageBytes;
-    void* base = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) return nullptr;
-    const auto address = reinterpret_cast<std::uintptr_t>(base);
-    auto* planes = reinterpret_cast<float*>((address + kHugePageBytes - 1) & ~(kHugePageBytes - 1));
-    madvise(planes, bytes, MADV_HUGEPAGE);  // a hint: ignored where huge pages are off
-    // Kernels before 5.14 do not know it (EINVAL): then the pages fault in as they are written.
-    if (madvise(planes, bytes, MADV_POPULATE_WRITE) != 0 && errno == ENOMEM) {
-        munmap(base, length);
-        return nullptr;
-    }
-    return std::shared_ptr<float[]>(planes, Unmap{base, length});
 }
 
 std::uint64_t physicalMemoryBytes() {
@@ -181,27 +237,22 @@ DecodedAudio decodeOpenFile(SNDFILE* file, const SF_INFO& info) {
         return refuse("its decoded size of " + megabytes(bytes) + " exceeds this machine's memory");
     }
 
-    std::shared_ptr<float[]> planes = allocatePlanes(samples);
-    if (!planes) return refuse("its buffer of " + megabytes(bytes) + " cannot be allocated");
-    float* raw = planes.get();
+    Planes planes;
+    if (!planes.allocate(frames, channels)) {
+        return refuse("its buffer of " + megabytes(bytes) + " cannot be allocated");
+    }
 
     DecodedAudio d;
     // 16-bit PCM, the most common kind, is read as it is stored and scaled here: libsndfile's
     // float read of it goes through a small buffer and costs several times more.
     const bool pcm16 = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    const std::int64_t read = pcm16 ? readAll<short>(file, raw, frames, info.channels, d)
-                                    : readAll<float>(file, raw, frames, info.channels, d);
-    if (read < 0) return refuse("its read buffer cannot be allocated");
-    const auto done = static_cast<std::uint32_t>(read);
-    if (done < frames) {  // what the decoder did not deliver is silence
-        for (std::size_t c = 0; c < channels; ++c) {
-            std::fill(raw + c * frames + done, raw + (c + 1) * frames, 0.0f);
-        }
-    }
+    const std::int64_t done = pcm16 ? readAll<short>(file, planes, frames, info.channels, d)
+                                    : readAll<float>(file, planes, frames, info.channels, d);
+    if (done < 0) return refuse("memory ran out while decoding it");
 
     d.status = DecodedAudio::Status::Decoded;
-    d.framesRead = done;
-    d.snapshot = makeLoadedSnapshot(std::move(planes), frames, info.channels,
+    d.framesRead = static_cast<std::uint32_t>(done);
+    d.snapshot = makeLoadedSnapshot(planes.release(), frames, info.channels,
                                     static_cast<double>(info.samplerate));
     return d;
 }

@@ -1,6 +1,7 @@
 // Decoding files into planes: the formats we write ourselves, and files that are broken.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -227,6 +228,33 @@ TEST(AudioFileReader, BrokenFilesFailToOpenOrLoadWhatIsThere) {
             ASSERT_EQ(s.left[f], 0.0f) << f;
             ASSERT_EQ(s.right[f], 0.0f) << f;
         }
+    }
+
+    // A FLAC header claiming 150 million frames over 5,000 real ones: the sample has the claimed
+    // length, silent after the real frames, and costs address space rather than 1.2 GB of memory.
+    const std::string liar = dir.file("liar.flac");
+    ASSERT_TRUE(test::writeAudio(liar, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2,
+                                 test::testSignal(5000, 2)));
+    auto liarBytes = test::readBytes(liar);
+    ASSERT_EQ(std::string(liarBytes.begin(), liarBytes.begin() + 4), "fLaC");
+    std::uint64_t info = 0;  // rate 20 bits, channels 3, bits 5, total frames 36, big-endian
+    for (int i = 0; i < 8; ++i) info = info << 8 | liarBytes[18 + i];
+    const std::uint64_t claimed = 150000000;
+    info = (info & ~((std::uint64_t{1} << 36) - 1)) | claimed;
+    for (int i = 0; i < 8; ++i)
+        liarBytes[18 + i] = static_cast<unsigned char>(info >> (56 - 8 * i));
+    test::writeBytes(liar, liarBytes);
+    {
+        const DecodedAudio d = decodeAudioFile(liar);
+        ASSERT_EQ(d.status, DecodedAudio::Status::Decoded) << d.reason;
+        EXPECT_EQ(d.snapshot->capacity, claimed);
+        EXPECT_EQ(d.framesRead, 5000u);
+        EXPECT_NE(d.snapshot->left[4999], 0.0f);
+        EXPECT_EQ(d.snapshot->left[5000], 0.0f);
+        EXPECT_EQ(d.snapshot->right[claimed - 1], 0.0f);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        EXPECT_LT(usage.ru_maxrss, 600 * 1024) << "KiB";
     }
 
     // An Ogg stream cut off has no known length: refused, nothing allocated.
