@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/Log.h"
+#include "audio/AudioConstants.h"
 
 namespace vornik {
 namespace {
@@ -13,7 +14,104 @@ constexpr double kShortestEnvelope = 0.005;
 
 }  // namespace
 
-MainView::MainView(RunLoop& runLoop) : runLoop_(runLoop) {}
+MainView::MainView(RunLoop& runLoop) : runLoop_(runLoop) { buildContents(); }
+
+void MainView::buildContents() {
+    // 1. State.
+    playMode_ = 0;
+    touchBarSize_ = {0.0, 0.0};
+    transpose_ = 0;
+
+    // 2. The waveform's container; laid out by the first update.
+    waveform_ = Layer::create();
+    layer_->addSublayer(waveform_);
+
+    // 3. The recording level disc.
+    meterLayer_ = Layer::create();
+    meterLayer_->setAnchorPoint({0.5, 0.5});
+    meterLayer_->setBackgroundColor(kAccentRed);
+    meterLayer_->setOpacity(0.0f);
+    layer_->addSublayer(meterLayer_);
+
+    // 5. Slice markers, then their flash rectangles.
+    markersLayer_ = Layer::create();
+    layer_->addSublayer(markersLayer_);
+    highlightsLayer_ = Layer::create();
+    layer_->addSublayer(highlightsLayer_);
+
+    // 6. The voices' layers; voice 0's lie below voice 1's, and so on.
+    for (std::size_t i = 0; i < kVoiceCount; ++i) {
+        playheads()[i].setActive(false);
+        VoiceLayers& v = voiceLayers_[i];
+        v.cursor = Layer::create();
+        v.cursor->setBounds(Rect::make(0, 0, 1, 50));
+        v.cursor->setAnchorPoint({0, 0});
+        v.cursor->setBackgroundColor(Color::white(1.0, 1.0));
+        v.cursor->setOpacity(0.0f);
+        layer_->addSublayer(v.cursor);
+
+        v.bowCursor = Layer::create();
+        v.bowCursor->setBounds(Rect::make(0, 0, 1, 50));
+        v.bowCursor->setAnchorPoint({0, 0});
+        v.bowCursor->setBackgroundColor(Color::white(1.0, 1.0));
+        v.bowCursor->setOpacity(0.0f);
+        layer_->addSublayer(v.bowCursor);
+
+        v.speedLayer = Layer::create();
+        v.speedLayer->setAnchorPoint({0, 1});  // its top-left corner
+        v.speedLayer->setBackgroundColor(Color::white(1.0, 1.0));
+        v.speedLayer->setOpacity(0.0f);
+        layer_->addSublayer(v.speedLayer);
+
+        v.regionLayer = Layer::create();
+        v.regionLayer->setAnchorPoint({0, 0});
+        v.regionLayer->setBackgroundColor(Color::white(1.0, 0.5));
+        v.regionLayer->setBorderWidth(1.0);
+        v.regionLayer->setBorderColor(Color::white(1.0, 1.0));
+        v.regionLayer->setOpacity(0.0f);
+        layer_->addSublayer(v.regionLayer);
+    }
+
+    // 7. Slices and their markers: empty with no sample and an unmeasured strip.
+    buildSlices();
+
+    // 8. The oscilloscope trace.
+    oscLayer_ = ShapeLayer::create();
+    oscLayer_->setFrame(layer_->frame());
+    oscLayer_->setStrokeColor(Color::white(1.0, 0.5));
+    oscLayer_->setFillColor(Color::clear());
+    oscLayer_->setLineWidth(1.5);
+    layer_->addSublayer(oscLayer_);
+
+    // 9, 10. No hint pending; the hint box, centred by the first update.
+    alertTimer_.reset();
+    looperAlert_ = Layer::create();
+    looperAlert_->setBounds(Rect::make(0, 0, 220, 22));
+    looperAlert_->setAnchorPoint({0.5, 0.5});
+    looperAlert_->setPosition({touchBarSize_.x / 2, touchBarSize_.y / 2});
+    looperAlert_->setBackgroundColor(Color::white(0.1, 0.8));
+    looperAlert_->setCornerRadius(5);
+    looperAlert_->setCornerCurve(CornerCurve::Continuous);
+    looperAlert_->setOpacity(0.0f);
+    layer_->addSublayer(looperAlert_);
+
+    // 11. Its text, centred in the box.
+    auto text = TextLayer::create();
+    text->setBounds(Rect::make(0, 0, 220, 17));
+    text->setAnchorPoint({0.5, 0.5});
+    text->setPosition({110, 11});
+    text->setFontSize(13);
+    text->setFont(kSystemFontName);
+    text->setForegroundColor(Color::white(1.0, 1.0));
+    text->setAlignmentMode(TextAlignment::Center);
+    text->setString("Use two fingers to create a loop");
+    text->setContentsScale(2.0);
+    looperAlert_->addSublayer(text);
+}
+
+void MainView::buildSlices() {
+    // The slice list and its markers arrive with the sample's slicing.
+}
 
 void MainView::setAttack(double seconds) {
     if (std::isnan(seconds)) return;
@@ -47,5 +145,119 @@ void MainView::recordingEnd() {
     // [sample] loadFile(recordURL())
     // [slices] createSlices() then showSlices(), at once, from the current state
 }
+
+// ---- Audio graph, effects, oscilloscope capture and sound device ----
+
+MainView::~MainView() {
+    audioDevice_.reset();  // the device's callback renders the graph and the mixer: stop it first
+}
+
+void MainView::renderSource(void* view, float* left, float* right, int frames) {
+    static_cast<MainView*>(view)->renderAudio(left, right, frames);
+}
+
+void MainView::initAudioEngine(AudioOutput output) {
+    // 1. Envelope times.
+    setAttack(kDefaultAttack);
+    setDecay(kDefaultDecay);
+    // 2, 3. The output format (kOutputSampleRate, kOutputChannels, float32 planar) and the
+    // 64-frame request are the graph's and the device's constants.
+    // 4. No sample yet: the sample store starts empty and stays so until the first load.
+    // 5. Low-pass: bypassed, band low-pass at 22 kHz, band in.
+    EqUnit& lp = audioGraph_.lowpass();
+    lp.setBypass(true);
+    lp.setFilterType(FilterType::kLowPass);
+    lp.setFrequency(audio::kLowpassInitialFrequency);
+    lp.setBandBypass(false);
+    // 6. High-pass: bypassed, band high-pass at 0 Hz, band in.
+    EqUnit& hp = audioGraph_.highpass();
+    hp.setBypass(true);
+    hp.setFilterType(FilterType::kHighPass);
+    hp.setFrequency(audio::kHighpassInitialFrequency);
+    hp.setBandBypass(false);
+    // 7. Delay: fully dry.
+    DelayUnit& d = audioGraph_.delay();
+    d.setDelayTime(audio::kDelayInitialTime);
+    d.setFeedback(audio::kDelayInitialFeedback);
+    d.setWetDryMix(audio::kDelayInitialWetDryMix);
+    d.setLowPassCutoff(audio::kDelayInitialLowPassCutoff);
+    // 8. Reverb: the cathedral, fully dry.
+    audioGraph_.reverb().loadFactoryPreset(audio::kReverbCathedralPreset);
+    audioGraph_.reverb().setWetDryMix(audio::kReverbInitialWetDryMix);
+    // 9. The source node: the mixer.
+    audioGraph_.setSource(&MainView::renderSource, this);
+    // 10. The oscilloscope tap sits on the main mix inside the graph; takeOscilloscopeCapture
+    // collects its captures.
+    // 11. Connections: fixed inside the graph (source, low-pass, high-pass, delay, reverb, mix).
+    // 12. Prepare and start.
+    audioGraph_.prepare(kOutputSampleRate);
+    if (output == AudioOutput::kDevice) startAudioDevice();
+    // 13. Route changes: the app forwards SDL's audio device events to audioHardwareRouteChanged.
+    // 14. Not recording. The recorder is made with the view and opens nothing before the first
+    // recording.
+    setRecording(false);
+}
+
+void MainView::startAudioDevice() {
+    if (!audioDevice_) audioDevice_ = std::make_unique<AudioDevice>(audioGraph_);
+    audioDevice_->open();
+}
+
+void MainView::audioHardwareRouteChanged() {
+    if (audioDevice_) audioDevice_->reopen();
+}
+
+void MainView::filterSet(float v) {
+    EqUnit& lp = audioGraph_.lowpass();
+    EqUnit& hp = audioGraph_.highpass();
+    if (v == 1.0f) {
+        lp.setBypass(true);
+        hp.setBypass(true);
+    } else if (v < 1.0f) {
+        lp.setBypass(false);
+        hp.setBypass(true);
+        // The cube in double, narrowed; the scaling in single precision.
+        const auto cube = static_cast<float>(static_cast<double>(v) * v * v);
+        lp.setFrequency(cube * audio::kLowpassSpan + audio::kLowpassFloor);
+    } else if (v > 1.0f) {
+        lp.setBypass(true);
+        hp.setBypass(false);
+        // v - 1 in single precision; squared and scaled in double, narrowed.
+        const double above = v - 1.0f;
+        hp.setFrequency(static_cast<float>(above * above * audio::kHighpassSpan));
+    }
+    // Not a number: no change.
+}
+
+void MainView::delayTimeSet(float v) {
+    const float twice = v + v;
+    audioGraph_.delay().setDelayTime(static_cast<double>(twice) + audio::kDelayShortest);
+}
+
+void MainView::delayFeedbackSet(float v) {
+    // One control raises the echo's level and its repetitions together.
+    const float percent = v * audio::kPercent;
+    audioGraph_.delay().setFeedback(percent);
+    audioGraph_.delay().setWetDryMix(percent);
+}
+
+void MainView::reverbSet(float v) { audioGraph_.reverb().setWetDryMix(v * audio::kPercent); }
+
+double MainView::getCurrentFilePlaybackRate() const {
+    const SampleSnapshot& s = mixer_.sample().current();
+    const double fileRate = s.loaded ? s.sampleRate : 0.0;
+    return (fileRate / kOutputSampleRate) * std::pow(2.0, transpose_ / 12.0);
+}
+
+bool MainView::takeOscilloscopeCapture() {
+    if (!audioGraph_.oscilloscope().take(oscLeft_.data(), oscRight_.data())) return false;
+    oscL_ = oscLeft_.data();
+    oscR_ = oscRight_.data();
+    oscLength_ = kOscilloscopeFrames;
+    oscNewData_ = true;
+    return true;
+}
+
+// ---- end audio ----
 
 }  // namespace vornik

@@ -13,6 +13,15 @@
 #include "engine/Mixer.h"
 #include "sample/Recorder.h"
 
+// ---- Audio graph, effects and sound device (includes) ----
+#include <array>
+#include <atomic>
+#include <memory>
+
+#include "audio/AudioDevice.h"
+#include "audio/AudioGraph.h"
+// ---- end audio ----
+
 namespace vornik {
 
 class MainView {
@@ -42,9 +51,28 @@ public:
     // The strip's measured size in points; (0, 0) until the first display frame.
     Point touchBarSize() const { return touchBarSize_; }
 
+    // --- The strip's layers ---------------------------------------------------------------
     // The view's backing layer: the root of everything the instrument shows on the strip. Its
     // bounds are the strip's size in points; the host sets them and renders this tree.
     const LayerPtr& layer() const { return layer_; }
+
+    // Each voice's display layers, beside its record so that the record stays free of them.
+    struct VoiceLayers {
+        LayerPtr cursor;       // position line on the waveform
+        LayerPtr bowCursor;    // bow: the line at the second head
+        LayerPtr speedLayer;   // tape: the speed bar
+        LayerPtr regionLayer;  // looper and bow: the loop or grain box
+    };
+    VoiceLayers& voiceLayers(std::size_t voice) { return voiceLayers_[voice]; }
+
+    const LayerPtr& waveform() const { return waveform_; }
+    const LayerPtr& meterLayer() const { return meterLayer_; }
+    const LayerPtr& markersLayer() const { return markersLayer_; }
+    const LayerPtr& highlightsLayer() const { return highlightsLayer_; }
+    const std::shared_ptr<ShapeLayer>& oscLayer() const { return oscLayer_; }
+    const LayerPtr& looperAlert() const { return looperAlert_; }
+    // The timer that shows the looper hint; null when none is pending.
+    std::shared_ptr<Timer>& alertTimer() { return alertTimer_; }
 
     // --- Recording from the audio input -----------------------------------------------------
     // The recorder, made with the view (nothing opens before the first recording). Tests and the
@@ -66,15 +94,96 @@ public:
     void recordingEnd();
 
 private:
+    // Builds the state and the layer tree, bottom to top: waveform, level meter, slice markers,
+    // slice highlights, the four layers of each of the 64 voices, oscilloscope, looper hint.
+    void buildContents();
+    void buildSlices();
+
     RunLoop& runLoop_;
     Mixer mixer_;
     int playMode_ = 0;
     int transpose_ = 0;
     Point touchBarSize_{0.0, 0.0};
     LayerPtr layer_ = Layer::create();
+    LayerPtr waveform_;
+    LayerPtr meterLayer_;
+    LayerPtr markersLayer_;
+    LayerPtr highlightsLayer_;
+    std::array<VoiceLayers, kVoiceCount> voiceLayers_;
+    std::shared_ptr<ShapeLayer> oscLayer_;
+    LayerPtr looperAlert_;
+    std::shared_ptr<Timer> alertTimer_;
 
     std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
     std::atomic<bool> recording_{false};
+
+    // ---- Audio graph, effects, oscilloscope capture and sound device ----
+public:
+    enum class AudioOutput { kNone, kDevice };
+
+    ~MainView();
+
+    // Builds the output graph with its initial settings and makes it ready to render; opens the
+    // sound device when `output` is kDevice (tests and the headless renderer run without one and
+    // pull renderOutput). Once. Thread: main.
+    void initAudioEngine(AudioOutput output = AudioOutput::kNone);
+    // Opens the sound device on the graph; a device that cannot open is logged. Thread: main.
+    void startAudioDevice();
+    // The default output went away or changed: close and reopen the device, same graph and
+    // settings (the app calls it on SDL's audio device added/removed events). Thread: main.
+    void audioHardwareRouteChanged();
+    bool audioDeviceOpen() const { return audioDevice_ && audioDevice_->isOpen(); }
+
+    // The graph pulled without a device: `frames` frames of the final mix. Thread: one caller,
+    // and only while no device is open.
+    void renderOutput(float* left, float* right, int frames) {
+        audioGraph_.render(left, right, frames);
+    }
+    AudioGraph& audioGraph() { return audioGraph_; }
+
+    // Effect controls (0..2 for the filter, 0..1 for the others).
+    void filterSet(float v);
+    void delayTimeSet(float v);
+    void delayFeedbackSet(float v);
+    void reverbSet(float v);
+
+    // Effect parameters as set, for tests and the state dump. Thread: any.
+    bool lowpassBypass() const { return audioGraph_.lowpass().bypass(); }
+    float lowpassFrequency() const { return audioGraph_.lowpass().frequency(); }
+    bool highpassBypass() const { return audioGraph_.highpass().bypass(); }
+    float highpassFrequency() const { return audioGraph_.highpass().frequency(); }
+    double delayTime() const { return audioGraph_.delay().delayTime(); }
+    float delayFeedback() const { return audioGraph_.delay().feedback(); }
+    float delayWetDryMix() const { return audioGraph_.delay().wetDryMix(); }
+    float reverbWetDryMix() const { return audioGraph_.reverb().wetDryMix(); }
+
+    // File frames per output frame for a new voice: (file rate / 48 kHz) x 2^(transpose / 12);
+    // 0 with no file loaded.
+    double getCurrentFilePlaybackRate() const;
+
+    // The oscilloscope capture for the display: oscL/oscR point at oscLength frames owned by the
+    // view (null and 0 before the first capture). takeOscilloscopeCapture() copies the newest
+    // capture of the final mix, if one came since, and sets oscNewData; the display update calls
+    // it, draws when oscNewData is set, and clears the flag. Thread: main.
+    bool takeOscilloscopeCapture();
+    bool oscNewData() const { return oscNewData_; }
+    void setOscNewData(bool v) { oscNewData_ = v; }
+    int oscLength() const { return oscLength_; }
+    const float* oscL() const { return oscL_; }
+    const float* oscR() const { return oscR_; }
+
+private:
+    static void renderSource(void* view, float* left, float* right, int frames);
+
+    AudioGraph audioGraph_;
+    std::unique_ptr<AudioDevice> audioDevice_;  // after the graph: it goes first
+    std::array<float, kOscilloscopeFrames> oscLeft_{};
+    std::array<float, kOscilloscopeFrames> oscRight_{};
+    const float* oscL_ = nullptr;
+    const float* oscR_ = nullptr;
+    int oscLength_ = 0;
+    bool oscNewData_ = false;
+    // ---- end audio ----
 };
 
 }  // namespace vornik

@@ -1,0 +1,161 @@
+// The output graph per 64-frame block. Counter rt_share: the fraction of the block's real-time
+// budget (64 / 48,000 s) one block takes. Targets on the CI machine: Graph/effects at most 0.02,
+// Graph/full64 at most 0.05.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "audio/AudioGraph.h"
+#include "base/Constants.h"
+#include "display/MainView.h"
+
+using namespace vornik;
+
+namespace {
+
+constexpr double kBlockSeconds = kRequestedBlockFrames / kOutputSampleRate;
+
+void setRtShare(benchmark::State& state) {
+    // The inverse of (budget x iterations / CPU time): CPU seconds per block / budget.
+    state.counters["rt_share"] = benchmark::Counter(
+        kBlockSeconds, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// Every unit in the path and wet: filters at work, delay and reverb mixed in.
+void allOn(AudioGraph& g) {
+    g.lowpass().setFilterType(FilterType::kLowPass);
+    g.lowpass().setFrequency(8000.0f);
+    g.lowpass().setBypass(false);
+    g.highpass().setFilterType(FilterType::kHighPass);
+    g.highpass().setFrequency(80.0f);
+    g.highpass().setBypass(false);
+    g.delay().setDelayTime(0.45);
+    g.delay().setFeedback(60.0f);
+    g.delay().setWetDryMix(50.0f);
+    g.delay().setLowPassCutoff(12000.0f);
+    g.reverb().loadFactoryPreset(8);
+    g.reverb().setWetDryMix(50.0f);
+}
+
+// A second of noise, replayed block by block: the source costs a copy.
+struct NoiseLoop {
+    std::vector<float> left, right;
+    std::size_t at = 0;
+    NoiseLoop() : left(48000), right(48000) {
+        std::uint32_t x = 12345;
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            x = x * 1664525u + 1013904223u;
+            left[i] = static_cast<float>(x >> 8) / 16777216.0f - 0.5f;
+            right[i] = -left[i];
+        }
+    }
+    void renderAudio(float* l, float* r, int n) {
+        if (at + static_cast<std::size_t>(n) > left.size()) at = 0;
+        std::copy_n(left.data() + at, n, l);
+        std::copy_n(right.data() + at, n, r);
+        at += static_cast<std::size_t>(n);
+    }
+};
+
+void effects(benchmark::State& state) {
+    auto graph = std::make_unique<AudioGraph>();
+    NoiseLoop source;
+    graph->setSource(source);
+    allOn(*graph);
+    graph->prepare();
+    float left[kRequestedBlockFrames], right[kRequestedBlockFrames];
+    for (auto _ : state) {
+        graph->render(left, right, kRequestedBlockFrames);
+        benchmark::DoNotOptimize(left);
+        benchmark::DoNotOptimize(right);
+    }
+    setRtShare(state);
+}
+
+constexpr std::uint32_t kSampleFrames = 44100 * 20;
+
+void armVoice(Playhead& v, int mode, std::size_t index) {
+    const double rate = 44100.0 / 48000.0 * std::pow(2.0, (index % 7) / 12.0);
+    const double start = 10000.0 + 12000.0 * index;
+    v.setMode(mode);
+    v.setFadeOut(false);
+    v.setTouchid(index + 1);
+    v.setAmp(0.9f);
+    v.setEnvelope(1.0);
+    v.setRate(mode == Playhead::kTape ? -rate : rate);
+    v.setPos(start);
+    v.setFrameStart(start);
+    v.setFrameEnd(mode == Playhead::kLooper ? start + 2000.0 : kSampleFrames - 1.0);
+    v.setLooperPos(0.0);
+    v.setLooperCrossfade(Mixer::kLooperIdle);
+    v.setBowAmp(0.0);
+    v.setBowPos(start - 0.08 * 44100.0);
+    v.setActive(true);
+}
+
+// 64 voices of all four modes through the whole graph, every effect on.
+void full64(benchmark::State& state) {
+    ManualClock clock;
+    RunLoop loop(clock);
+    auto view = std::make_unique<MainView>(loop);
+    view->initAudioEngine(MainView::AudioOutput::kNone);
+    std::shared_ptr<float[]> planes(new float[kSampleFrames * 2]);
+    for (std::uint32_t i = 0; i < kSampleFrames; ++i) {
+        planes[i] = 0.5f * std::sin(0.01f * static_cast<float>(i));
+        planes[kSampleFrames + i] = 0.5f * std::cos(0.013f * static_cast<float>(i));
+    }
+    view->mixer().sample().publish(makeLoadedSnapshot(planes, kSampleFrames, 2, 44100.0));
+    view->filterSet(0.8f);
+    view->delayTimeSet(0.2f);
+    view->delayFeedbackSet(0.5f);
+    view->reverbSet(0.5f);
+    for (std::size_t i = 0; i < kVoiceCount; ++i) {
+        armVoice(view->playheads()[i], static_cast<int>(i % 4), i);
+    }
+    float left[kRequestedBlockFrames], right[kRequestedBlockFrames];
+    for (auto _ : state) {
+        view->renderOutput(left, right, kRequestedBlockFrames);
+        benchmark::DoNotOptimize(left);
+        benchmark::DoNotOptimize(right);
+        for (std::size_t i = 0; i < kVoiceCount; ++i) {  // slicer voices end; start them again
+            if (!view->playheads()[i].active()) {
+                armVoice(view->playheads()[i], static_cast<int>(i % 4), i);
+            }
+        }
+    }
+    setRtShare(state);
+}
+
+// The cathedral's tail long after the sound stopped (flushed denormals keep it cheap).
+void reverbTail(benchmark::State& state) {
+    auto graph = std::make_unique<AudioGraph>();
+    NoiseLoop source;
+    graph->setSource(source);
+    graph->reverb().setWetDryMix(100.0f);
+    graph->prepare();
+    float left[kRequestedBlockFrames], right[kRequestedBlockFrames];
+    for (int i = 0; i < 100; ++i) graph->render(left, right, kRequestedBlockFrames);
+    graph->setSource(
+        [](void*, float* l, float* r, int n) {
+            std::fill_n(l, n, 0.0f);
+            std::fill_n(r, n, 0.0f);
+        },
+        nullptr);
+    for (int i = 0; i < 48000 * 66 / kRequestedBlockFrames; ++i) {  // down to about -700 dB
+        graph->render(left, right, kRequestedBlockFrames);
+    }
+    for (auto _ : state) {
+        graph->render(left, right, kRequestedBlockFrames);
+        benchmark::DoNotOptimize(left);
+    }
+    setRtShare(state);
+}
+
+}  // namespace
+
+BENCHMARK(effects)->Name("Graph/effects");
+BENCHMARK(full64)->Name("Graph/full64");
+BENCHMARK(reverbTail)->Name("Graph/reverbTail");

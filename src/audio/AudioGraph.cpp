@@ -1,0 +1,53 @@
+#include "audio/AudioGraph.h"
+
+#include <algorithm>
+
+#include "audio/Denormals.h"
+
+namespace vornik {
+
+void AudioGraph::setSource(RenderFunction render, void* context) {
+    source_ = render;
+    sourceContext_ = context;
+}
+
+void AudioGraph::prepare(double sampleRate) {
+    for (AudioEffect* unit :
+         {static_cast<AudioEffect*>(&lowpass_), static_cast<AudioEffect*>(&highpass_),
+          static_cast<AudioEffect*>(&delay_), static_cast<AudioEffect*>(&reverb_)}) {
+        unit->prepare(sampleRate, kBlockFrames);
+    }
+    sampleRate_ = sampleRate;
+}
+
+void AudioGraph::render(float* left, float* right, int frames) {
+    if (frames <= 0) return;
+    if (!isPrepared()) {
+        std::fill_n(left, frames, 0.0f);
+        std::fill_n(right, frames, 0.0f);
+        return;
+    }
+    ScopedDenormalFlush flush;
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, kBlockFrames);
+        renderBlock(left + done, right + done, n);
+        done += n;
+    }
+}
+
+void AudioGraph::renderBlock(float* left, float* right, int frames) {
+    if (source_) {
+        source_(sourceContext_, left, right, frames);
+    } else {
+        std::fill_n(left, frames, 0.0f);
+        std::fill_n(right, frames, 0.0f);
+    }
+    lowpass_.process(left, right, left, right, frames);
+    highpass_.process(left, right, left, right, frames);
+    delay_.process(left, right, left, right, frames);
+    reverb_.process(left, right, left, right, frames);
+    // The main mix passes the reverb's output on at unity gain; the oscilloscope sees it.
+    tap_.write(left, right, frames);
+}
+
+}  // namespace vornik

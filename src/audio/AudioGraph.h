@@ -1,0 +1,74 @@
+#pragma once
+// The output graph: a source (the mixer) -> low-pass -> high-pass -> delay -> reverb -> main mix,
+// 48 kHz stereo planar float, pulled in 64-frame blocks. The oscilloscope taps the main mix.
+//
+// Nothing here knows about a device: the sound device's callback pulls render(), and so do the
+// tests and the headless renderer, directly. One caller renders at a time.
+
+#include "audio/DelayUnit.h"
+#include "audio/EqUnit.h"
+#include "audio/OscilloscopeTap.h"
+#include "audio/ReverbUnit.h"
+#include "base/Constants.h"
+
+namespace vornik {
+
+class AudioGraph {
+public:
+    static constexpr int kBlockFrames = kRequestedBlockFrames;
+
+    // Fills `frames` frames of both planes. Called on the audio thread.
+    using RenderFunction = void (*)(void* context, float* left, float* right, int frames);
+
+    AudioGraph() = default;
+    AudioGraph(const AudioGraph&) = delete;
+    AudioGraph& operator=(const AudioGraph&) = delete;
+
+    // The source node. Thread: main, before rendering starts.
+    void setSource(RenderFunction render, void* context);
+    template <class T>
+    void setSource(T& renderer) {
+        setSource(
+            [](void* c, float* l, float* r, int n) { static_cast<T*>(c)->renderAudio(l, r, n); },
+            &renderer);
+    }
+
+    // Sizes every unit for the rate and takes their settings as they stand. Allocates.
+    // Thread: main, while nothing renders.
+    void prepare(double sampleRate = kOutputSampleRate);
+    bool isPrepared() const { return sampleRate_ > 0.0; }
+    double sampleRate() const { return sampleRate_; }
+
+    // Pulls the graph for `frames` frames into two planes, in blocks of kBlockFrames, with
+    // denormals flushed (the caller's floating-point mode is restored). Silence before prepare.
+    // Never allocates, locks or waits. Thread: audio (the device callback), or one caller
+    // without a device.
+    void render(float* left, float* right, int frames);
+
+    // The units, for their parameters (any thread) and settings. Main mix: unity gain.
+    EqUnit& lowpass() { return lowpass_; }
+    EqUnit& highpass() { return highpass_; }
+    DelayUnit& delay() { return delay_; }
+    ReverbUnit& reverb() { return reverb_; }
+    const EqUnit& lowpass() const { return lowpass_; }
+    const EqUnit& highpass() const { return highpass_; }
+    const DelayUnit& delay() const { return delay_; }
+    const ReverbUnit& reverb() const { return reverb_; }
+
+    // The oscilloscope's captures of the main mix. take(): main thread.
+    OscilloscopeTap& oscilloscope() { return tap_; }
+
+private:
+    void renderBlock(float* left, float* right, int frames);
+
+    RenderFunction source_ = nullptr;
+    void* sourceContext_ = nullptr;
+    double sampleRate_ = 0.0;
+    EqUnit lowpass_;
+    EqUnit highpass_;
+    DelayUnit delay_;
+    ReverbUnit reverb_;
+    OscilloscopeTap tap_;
+};
+
+}  // namespace vornik

@@ -1,0 +1,79 @@
+#pragma once
+// What every effect unit of the output graph shares: prepared once for a rate and a largest
+// block (everything allocated there), then processed block by block on the audio thread.
+// Parameters are set from the main thread as atomics; a unit picks up a changed value at the
+// start of its next block and ramps to it where a jump would click.
+
+#include <algorithm>
+#include <cmath>
+
+namespace vornik {
+
+class AudioEffect {
+public:
+    virtual ~AudioEffect() = default;
+
+    // Sizes the unit for `sampleRate` and blocks of up to `maxBlock` frames, allocates all it
+    // needs, clears its state and takes the current parameters without ramps.
+    // Thread: main, while no render call runs.
+    virtual void prepare(double sampleRate, int maxBlock) = 0;
+
+    // Silences the unit's memory (filter state, delay lines). Thread: main, while no render runs.
+    virtual void reset() = 0;
+
+    // Processes `frames` frames (any count; in place when out == in). Before prepare, copies.
+    // Never allocates, locks or waits. Thread: audio.
+    virtual void process(const float* inL, const float* inR, float* outL, float* outR,
+                         int frames) = 0;
+};
+
+namespace dsp {
+
+// A value moving linearly to its target over a fixed number of frames; exactly the target once
+// there, so "fully dry" and "fully bypassed" can be tested for with ==.
+class Ramp {
+public:
+    void snap(float v) {
+        value_ = target_ = v;
+        remaining_ = 0;
+    }
+    void setTarget(float t, int frames) {
+        if (t == target_) return;
+        target_ = t;
+        if (frames <= 0) {
+            snap(t);
+            return;
+        }
+        remaining_ = frames;
+        step_ = (target_ - value_) / static_cast<float>(frames);
+    }
+    float next() {
+        if (remaining_ > 0) {
+            value_ += step_;
+            if (--remaining_ == 0) value_ = target_;
+        }
+        return value_;
+    }
+    bool settled() const { return remaining_ == 0; }
+    float value() const { return value_; }
+    float target() const { return target_; }
+
+private:
+    float value_ = 0.0f;
+    float target_ = 0.0f;
+    float step_ = 0.0f;
+    int remaining_ = 0;
+};
+
+// A parameter as the audio thread may use it: inside [lo, hi], and `fallback` for NaN.
+inline double clampParameter(double v, double lo, double hi, double fallback) {
+    if (std::isnan(v)) return fallback;
+    return std::clamp(v, lo, hi);
+}
+
+inline void copyIfApart(const float* in, float* out, int frames) {
+    if (in != out) std::copy_n(in, frames, out);
+}
+
+}  // namespace dsp
+}  // namespace vornik
