@@ -80,7 +80,11 @@ BarItemPtr WindowController::makeItemForIdentifier(const std::string& identifier
     if (identifier == kMain) {
         if (!mainTouchBarItem_) {
             mainView_ = makeMainView_ ? makeMainView_(runLoop_) : nullptr;
-            if (!mainView_) mainView_ = std::make_unique<MainView>(runLoop_);
+            if (!mainView_) {
+                // The instrument complete, its graph pulled by whoever renders: no device.
+                mainView_ = std::make_unique<MainView>(runLoop_);
+                mainView_->initAudioEngine(MainView::AudioOutput::kNone);
+            }
             mainTouchBarItem_ = std::make_shared<CustomItem>(
                 kMain, mainView_->layer(), [this](TouchPhase phase, const Touch& touch) {
                     if (instrumentTouchHandler_ && mainView_) {
@@ -396,21 +400,9 @@ void WindowController::note(std::string_view call, double value) const {
     if (callObserver_) callObserver_(call, value);
 }
 
-// ---- Until the effect and slice setters reach MainView: call them where they exist. ----
-// (Each generic lambda compiles its call only when MainView has the member.)
+// ---- Until the play-mode and slice-count setters reach MainView: call them where they exist.
+// (Each generic lambda compiles its call only when MainView has the member.) ----
 namespace {
-constexpr auto kFilterSet = [](auto& view, float v) {
-    if constexpr (requires { view.filterSet(v); }) view.filterSet(v);
-};
-constexpr auto kDelayTimeSet = [](auto& view, float v) {
-    if constexpr (requires { view.delayTimeSet(v); }) view.delayTimeSet(v);
-};
-constexpr auto kDelayFeedbackSet = [](auto& view, float v) {
-    if constexpr (requires { view.delayFeedbackSet(v); }) view.delayFeedbackSet(v);
-};
-constexpr auto kReverbSet = [](auto& view, float v) {
-    if constexpr (requires { view.reverbSet(v); }) view.reverbSet(v);
-};
 constexpr auto kSetPlayMode = [](auto& view, int mode) {
     if constexpr (requires { view.setPlayMode(mode); }) view.setPlayMode(mode);
 };
@@ -453,25 +445,25 @@ void WindowController::sendTranspose(int semitones) {
 void WindowController::sendFilter(float v) {
     if (!mainView_) return;
     note("filterSet", v);
-    kFilterSet(*mainView_, v);
+    mainView_->filterSet(v);
 }
 
 void WindowController::sendDelayTime(float v) {
     if (!mainView_) return;
     note("delayTimeSet", v);
-    kDelayTimeSet(*mainView_, v);
+    mainView_->delayTimeSet(v);
 }
 
 void WindowController::sendDelayFeedback(float v) {
     if (!mainView_) return;
     note("delayFeedbackSet", v);
-    kDelayFeedbackSet(*mainView_, v);
+    mainView_->delayFeedbackSet(v);
 }
 
 void WindowController::sendReverb(float v) {
     if (!mainView_) return;
     note("reverbSet", v);
-    kReverbSet(*mainView_, v);
+    mainView_->reverbSet(v);
 }
 
 }  // namespace vornik

@@ -60,8 +60,9 @@ inline constexpr Color kSelectedSegmentBezel = Color::white(0.35, 1.0);
 
 class WindowController {
 public:
-    // Builds the instrument when the bar first asks for it. The host's version can open the
-    // sound device; by default a plain MainView on the run loop.
+    // Builds the instrument when the bar first asks for it. By default a MainView on the run
+    // loop with its audio engine ready and no sound device (tests, headless rendering); the
+    // program's factory opens the device (initAudioEngine(MainView::AudioOutput::kDevice)).
     using MainViewFactory = std::function<std::unique_ptr<MainView>(RunLoop&)>;
     // Strip touches on the instrument, in its own points (the strip's, as it spans the strip).
     using InstrumentTouchHandler = std::function<void(MainView&, TouchPhase, const Touch&)>;

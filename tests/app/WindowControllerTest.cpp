@@ -246,6 +246,7 @@ TEST_F(WindowControllerTest, ValueMappings) {
     controller->feedbackSlider()->setDoubleValue(0.5);
     controller->feedbackChanged();
     EXPECT_EQ(sent("delayFeedbackSet"), std::vector<double>{0.125});
+    EXPECT_FLOAT_EQ(view.delayFeedback(), 12.5f);  // the delay unit's percent
 
     controller->reverbSlider()->setDoubleValue(0.3);
     controller->reverbChanged();
@@ -271,6 +272,8 @@ TEST_F(WindowControllerTest, FilterSnapsToOffAroundTheMiddle) {
         controller->filterChanged();
         EXPECT_EQ(filter->doubleValue(), 1.0) << v;
         EXPECT_EQ(calls, (std::vector<Call>{{"filterSet", 1.0}})) << v;
+        EXPECT_TRUE(controller->mainView()->lowpassBypass()) << v;  // no filter at all
+        EXPECT_TRUE(controller->mainView()->highpassBypass()) << v;
     }
     for (double v : {0.89, 1.11, double(0.9f), double(1.1f), 0.0, 2.0}) {
         calls.clear();
@@ -278,6 +281,8 @@ TEST_F(WindowControllerTest, FilterSnapsToOffAroundTheMiddle) {
         controller->filterChanged();
         EXPECT_EQ(filter->doubleValue(), v) << v;
         EXPECT_EQ(calls, (std::vector<Call>{{"filterSet", static_cast<float>(v)}})) << v;
+        EXPECT_EQ(controller->mainView()->lowpassBypass(), v >= 1.0) << v;
+        EXPECT_EQ(controller->mainView()->highpassBypass(), v <= 1.0) << v;
     }
     // The icon follows: a flat line when snapped.
     auto before = filter->minimumValueAccessory();
@@ -294,6 +299,8 @@ TEST_F(WindowControllerTest, DelayTimeFollowsTheSliderOnceItRests) {
     const Rect f = delay->frame();
     const double x0 = f.minX() + controls::kAccessorySize + 20;
 
+    const double startTime = controller->mainView()->delayTime();
+
     // A second of movement, a step every 10 ms: the icon follows every step, nothing is sent.
     controller->stripTouch(TouchPhase::Began, at(kMouse, x0));
     int iconChanges = 0;
@@ -307,6 +314,7 @@ TEST_F(WindowControllerTest, DelayTimeFollowsTheSliderOnceItRests) {
     controller->stripTouch(TouchPhase::Ended, at(kMouse, x0 + 100));
     EXPECT_EQ(iconChanges, 100);
     EXPECT_TRUE(sent("delayTimeSet").empty());
+    EXPECT_EQ(controller->mainView()->delayTime(), startTime);
 
     // One send, 0.1 s after the last movement, with the value the slider has then.
     loop.advance(clock, 0.099);
@@ -315,6 +323,7 @@ TEST_F(WindowControllerTest, DelayTimeFollowsTheSliderOnceItRests) {
     ASSERT_EQ(sent("delayTimeSet").size(), 1u);
     EXPECT_EQ(sent("delayTimeSet")[0], static_cast<float>(delay->doubleValue()));
     EXPECT_GT(delay->doubleValue(), 0.0);
+    EXPECT_GT(controller->mainView()->delayTime(), startTime);
     loop.advance(clock, 5.0);
     EXPECT_EQ(sent("delayTimeSet").size(), 1u);
 
