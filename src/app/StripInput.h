@@ -18,11 +18,10 @@
 #include <optional>
 #include <vector>
 
+#include "app/Controls.h"  // TouchPhase
 #include "base/Touch.h"
 
 namespace vornik {
-
-enum class TouchPhase { Began, Moved, Ended, Cancelled };
 
 class StripInput {
 public:

@@ -1,0 +1,555 @@
+#include "app/Application.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/AppConstants.h"
+#include "app/Artwork.h"
+#include "app/Desktop.h"
+#include "base/Log.h"
+#include "sample/AudioFormats.h"
+
+namespace vornik {
+namespace {
+
+// A texture of an image, for pictures drawn with SDL's alpha blending: Cairo's premultiplied
+// pixels become straight ones.
+SDL_Texture* textureFromImage(SDL_Renderer* renderer, const Image& image) {
+    if (image.width() == 0 || image.height() == 0) return nullptr;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(image.width()) * image.height());
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(image.data() + y * image.stride());
+        for (int x = 0; x < image.width(); ++x) {
+            const std::uint32_t p = row[x];
+            const std::uint32_t a = p >> 24;
+            std::uint32_t out = 0;
+            if (a == 255) {
+                out = p;
+            } else if (a != 0) {
+                auto straight = [a](std::uint32_t c) { return std::min(255u, (c * 255 + a / 2) / a); };
+                out = (a << 24) | (straight((p >> 16) & 0xff) << 16) |
+                      (straight((p >> 8) & 0xff) << 8) | straight(p & 0xff);
+            }
+            pixels[static_cast<std::size_t>(y) * image.width() + x] = out;
+        }
+    }
+    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888,
+                                             SDL_TEXTUREACCESS_STATIC, image.width(), image.height());
+    if (texture == nullptr) {
+        logf("cannot make a texture of %d x %d pixels: %s", image.width(), image.height(),
+             SDL_GetError());
+        return nullptr;
+    }
+    SDL_UpdateTexture(texture, nullptr, pixels.data(), image.width() * 4);
+    SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+    SDL_SetTextureScaleMode(texture, SDL_ScaleModeLinear);
+    return texture;
+}
+
+void destroyTexture(SDL_Texture*& texture) {
+    if (texture != nullptr) SDL_DestroyTexture(texture);
+    texture = nullptr;
+}
+
+bool isFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+// A filled disc as triangles, in output pixels.
+void fillDisc(SDL_Renderer* renderer, float cx, float cy, float radius, SDL_Color colour) {
+    constexpr int kSegments = 20;
+    SDL_Vertex vertices[kSegments + 1];
+    int indices[kSegments * 3];
+    vertices[0] = SDL_Vertex{{cx, cy}, colour, {0.0f, 0.0f}};
+    for (int i = 0; i < kSegments; ++i) {
+        const float a = static_cast<float>(2.0 * M_PI * i / kSegments);
+        vertices[i + 1] =
+            SDL_Vertex{{cx + radius * std::cos(a), cy + radius * std::sin(a)}, colour, {0.0f, 0.0f}};
+        indices[3 * i] = 0;
+        indices[3 * i + 1] = i + 1;
+        indices[3 * i + 2] = (i + 1) % kSegments + 1;
+    }
+    SDL_RenderGeometry(renderer, nullptr, vertices, kSegments + 1, indices, kSegments * 3);
+}
+
+}  // namespace
+
+Application::Application(ApplicationOptions options)
+    : options_(std::move(options)),
+      stripInput_([this](TouchPhase phase, const std::vector<Touch>& touches) {
+          for (const Touch& touch : touches) {
+              if (touchLog_) touchLog_(phase, touch);
+              if (controller_) controller_->stripTouch(phase, touch);
+          }
+      }),
+      fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }) {}
+
+Application::~Application() {
+    controller_.reset();  // the instrument and its sound device go before SDL does
+    destroyTexture(stripTexture_);
+    destroyTexture(linkTexture_);
+    destroyTexture(pictureTexture_);
+    if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
+    if (window_ != nullptr) SDL_DestroyWindow(window_);
+    if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+std::filesystem::path Application::findAssetsDirectory() {
+    const char* marker = "Window Background.png";
+    if (const char* forced = std::getenv("VORNIK_ASSETS"); forced != nullptr && *forced) {
+        return forced;
+    }
+    if (char* base = SDL_GetBasePath()) {
+        std::filesystem::path dir = base;
+        SDL_free(base);
+        // Beside the program, or above it (build/src/vornik in a checkout).
+        for (int up = 0; up < 4 && !dir.empty(); ++up) {
+            if (isFile(dir / "assets" / marker)) return dir / "assets";
+            if (isFile(dir / "share" / "vornik" / "assets" / marker)) {
+                return dir / "share" / "vornik" / "assets";
+            }
+            const auto parent = dir.lexically_normal().parent_path();
+            if (parent == dir) break;
+            dir = parent;
+        }
+    }
+    if (isFile(std::filesystem::path("assets") / marker)) {
+        return std::filesystem::absolute("assets");
+    }
+    return {};
+}
+
+// --- Start and the main loop ------------------------------------------------------------------
+
+int Application::run() {
+    appearance_ = detectAppearance();
+    assets_ = findAssetsDirectory();
+    if (assets_.empty()) logLine("no assets folder found: the window's pictures are drawn instead");
+    if (!openWindow()) return kExitNoDisplay;
+
+    controller_ = std::make_unique<WindowController>(runLoop_, assets_, [](RunLoop& loop) {
+        auto view = std::make_unique<MainView>(loop);
+        view->initAudioEngine(MainView::AudioOutput::kDevice);
+        return view;
+    });
+    controller_->setInstrumentTouchHandler([](MainView& view, TouchPhase phase, const Touch& touch) {
+        // [performance] the instrument's touch dispatch: began, moved, ended, cancelled
+        (void)view, (void)phase, (void)touch;
+    });
+    controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
+    loadPictures();
+    updateGeometry();
+    if (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) applicationBecameActive();
+
+    if (!options_.file.empty()) {
+        if (isFile(options_.file)) {
+            loadFile(options_.file);
+        } else {
+            logf("cannot open \"%s\": no such file; starting without a sample",
+                 options_.file.c_str());
+        }
+    }
+
+    running_ = true;
+    double nextFrame = clock_.now();
+    while (running_) {
+        SDL_Event event;
+        while (running_ && SDL_PollEvent(&event)) handleEvent(event);
+        runLoop_.runDue();
+        Transaction::flush();
+        if (!running_) break;
+        const double now = clock_.now();
+        if (now >= nextFrame) {
+            if (frameHook_) frameHook_(*this, frames_);
+            frame();
+            ++frames_;
+            nextFrame = std::max(nextFrame + framePeriod_, now);
+            if (options_.frames > 0 && frames_ >= options_.frames) running_ = false;
+            continue;
+        }
+        waitForWork(nextFrame);
+    }
+    if (!options_.screenshot.empty()) writeScreenshot();
+    return 0;
+}
+
+bool Application::openWindow() {
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    SDL_SetHint(SDL_HINT_APP_NAME, "Vornik");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        logf("no display available (%s): run vornik in a desktop session (X11 or Wayland), or "
+             "without a screen under xvfb-run",
+             SDL_GetError());
+        return false;
+    }
+    sdlStarted_ = true;
+    const int width = app::kPictureWidth;
+    const int height = app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
+    window_ = SDL_CreateWindow(app::kWindowTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                               width, height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    if (window_ == nullptr) {
+        logf("no display available: cannot open a window (%s)", SDL_GetError());
+        return false;
+    }
+    SDL_SetWindowMinimumSize(window_, 160,
+                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom)) + 40);
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer_ == nullptr) {
+        logf("no display available: cannot draw into the window (%s)", SDL_GetError());
+        return false;
+    }
+    SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
+    for (Uint32 type : {SDL_DROPBEGIN, SDL_DROPFILE, SDL_DROPTEXT, SDL_DROPCOMPLETE}) {
+        SDL_EventState(type, SDL_ENABLE);
+    }
+    stripInput_.setWindowID(SDL_GetWindowID(window_));
+
+    SDL_DisplayMode mode{};
+    const int display = SDL_GetWindowDisplayIndex(window_);
+    const int rate = display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0
+                         ? mode.refresh_rate
+                         : 0;
+    framePeriod_ = 1.0 / (rate > 0 ? rate : app::kFallbackRefreshRate);
+    return true;
+}
+
+void Application::loadPictures() {
+    destroyTexture(pictureTexture_);
+    destroyTexture(linkTexture_);
+    const std::string name =
+        appearance_ == Appearance::Dark ? "Window Background Dark" : "Window Background";
+    std::shared_ptr<Image> picture;
+    const auto file = assets_ / (name + ".png");
+    if (!assets_.empty() && isFile(file)) picture = Image::loadPng(file.string());
+    if (!picture) picture = drawArtwork(name);
+    pictureSize_ = picture ? Size{double(picture->width()), double(picture->height())} : Size{};
+    if (picture) {
+        pictureTexture_ = textureFromImage(renderer_, *picture);
+        const Rgba8 edge = picture->pixel(0, picture->height() - 1);
+        pictureMargin_ = SDL_Color{edge.r, edge.g, edge.b, 255};
+    }
+    if (!pictureTexture_) pictureSize_ = Size{};
+    link_ = std::make_unique<LinkButton>(appearance_, pictureSize_.width);
+
+    // The button's look, drawn once at 2 pixels per point and faded by the texture's alpha.
+    const LayerPtr look = Layer::create();
+    look->setBounds(link_->layer()->bounds());
+    look->setBackgroundColor(link_->layer()->backgroundColor());
+    look->setCornerRadius(link_->layer()->cornerRadius());
+    look->setCornerCurve(link_->layer()->cornerCurve());
+    if (const auto image = renderLayerToImage(*look, 2.0)) {
+        linkTexture_ = textureFromImage(renderer_, *image);
+    }
+    shownLinkOpacity_ = -1.0f;
+    needsPresent_ = true;
+}
+
+void Application::updateGeometry() {
+    int w = 0, h = 0, pw = 0, ph = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    SDL_GetRendererOutputSize(renderer_, &pw, &ph);
+    windowSize_ = Size{double(std::max(w, 1)), double(std::max(h, 1))};
+    pixelScale_ = w > 0 && pw > 0 ? double(pw) / w : 1.0;
+    stripInput_.setGeometry(windowSize_.width, windowSize_.height, options_.zoom);
+    stripHeight_ = stripInput_.stripHeight();
+    needsPresent_ = true;
+}
+
+void Application::waitForWork(double nextFrame) {
+    double until = nextFrame;
+    if (const auto due = runLoop_.nextDueTime()) until = std::min(until, *due);
+    const double wait = std::min(until - clock_.now(), app::kLongestIdleWait);
+    if (wait <= 0.0) return;
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, std::max(1, static_cast<int>(std::ceil(wait * 1000.0))))) {
+        handleEvent(event);
+    }
+}
+
+// --- Events -------------------------------------------------------------------------------------
+
+void Application::handleEvent(const SDL_Event& event) {
+    const std::uint32_t ours = SDL_GetWindowID(window_);
+    switch (event.type) {
+        case SDL_QUIT:
+            running_ = false;
+            return;
+        case SDL_WINDOWEVENT: {
+            if (event.window.windowID != ours) return;
+            stripInput_.handleEvent(event, SDL_GetModState());  // focus loss lifts every finger
+            switch (event.window.event) {
+                case SDL_WINDOWEVENT_CLOSE:
+                    running_ = false;
+                    break;
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                case SDL_WINDOWEVENT_RESIZED:
+                case SDL_WINDOWEVENT_DISPLAY_CHANGED:
+                    updateGeometry();
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    applicationBecameActive();
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    applicationResignedActive();
+                    break;
+                case SDL_WINDOWEVENT_LEAVE:
+                    if (link_) link_->mouseMoved(Point{-1.0e9, -1.0e9});
+                    break;
+                default:
+                    needsPresent_ = true;  // shown, exposed, restored: draw again
+                    break;
+            }
+            return;
+        }
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            handleKey(event.key);
+            return;
+        case SDL_DROPBEGIN:
+        case SDL_DROPFILE:
+        case SDL_DROPTEXT:
+        case SDL_DROPCOMPLETE:
+            fileInput_.handleEvent(event);
+            return;
+        case SDL_RENDER_TARGETS_RESET:
+        case SDL_RENDER_DEVICE_RESET:
+            destroyTexture(stripTexture_);
+            lastStrip_.clear();
+            loadPictures();
+            return;
+        case SDL_AUDIODEVICEREMOVED:
+            // The output went away: open the default one again.
+            if (!event.adevice.iscapture && mainView()) mainView()->audioHardwareRouteChanged();
+            return;
+        default:
+            break;
+    }
+    if (stripInput_.handleEvent(event, SDL_GetModState())) return;
+    if (!link_) return;
+    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    if (event.type == SDL_MOUSEMOTION && event.motion.windowID == ours) {
+        link_->mouseMoved(layout.toPicture(event.motion.x, event.motion.y));
+    } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.windowID == ours &&
+               event.button.button == SDL_BUTTON_LEFT) {
+        if (link_->mouseDown(layout.toPicture(event.button.x, event.button.y))) {
+            openWebPage(app::kProjectWebPage);
+        }
+    }
+}
+
+void Application::handleKey(const SDL_KeyboardEvent& key) {
+    if (key.windowID != 0 && key.windowID != SDL_GetWindowID(window_)) return;
+    const unsigned mods = key.keysym.mod;
+    const bool commandOnly = (mods & KMOD_CTRL) && !(mods & (KMOD_ALT | KMOD_GUI));
+    if (key.type == SDL_KEYDOWN && !key.repeat && commandOnly) {
+        if (key.keysym.sym == SDLK_o) openDocument();
+        if (key.keysym.sym == SDLK_q) running_ = false;
+    }
+    const std::string characters = keyCharacters(key.keysym.sym, mods);
+    if (key.type == SDL_KEYDOWN) {
+        keys_.keyDown(characters, key.repeat != 0);
+    } else {
+        keys_.keyUp(characters);
+    }
+}
+
+void Application::openDocument() {
+    const auto command = FileChooser::findCommand(audioFileExtensions());
+    if (command.empty()) {
+        logLine("no file chooser found (zenity or kdialog): drop an audio file on the window, or "
+                "name it when starting: vornik FILE");
+        return;
+    }
+    chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });
+}
+
+void Application::applicationBecameActive() { active_ = true; }
+
+void Application::applicationResignedActive() {
+    active_ = false;
+    // No finger may stay down while another window has the keyboard and mouse.
+    stripInput_.cancelAll();
+    if (controller_) controller_->cancelStripTouches();
+}
+
+// --- What the keys and file input act on ------------------------------------------------------
+
+int Application::currentBar() const { return controller_ ? controller_->currentBar() : 0; }
+
+int Application::secondaryBar() const { return controller_ ? controller_->secondaryBar() : 1; }
+
+void Application::showBar(int bar) {
+    if (controller_) controller_->showBar(bar);
+}
+
+bool Application::recording() const { return mainView() ? mainView()->recording() : false; }
+
+void Application::recordingStart() {
+    if (MainView* view = mainView()) view->recordingStart();
+}
+
+void Application::recordingEnd() {
+    if (MainView* view = mainView()) view->recordingEnd();
+}
+
+void Application::loadFile(const std::string& path) {
+    loadedFiles_.push_back(path);
+    if (MainView* view = mainView()) view->loadFile(path);
+}
+
+void Application::raiseWindow() {
+    if (window_ != nullptr) SDL_RaiseWindow(window_);
+}
+
+void Application::resetTransposition() {
+    MainView* view = mainView();
+    if (view == nullptr) return;
+    // Through the stepper, so that it reads "original"; a stepper not built yet reads 0.
+    double value = 0.0;
+    if (const auto& stepper = controller_->transposeStepper()) {
+        stepper->setValue(0.0);
+        value = stepper->value();
+    }
+    view->setTranspose(static_cast<int>(value));
+}
+
+// --- Frames -----------------------------------------------------------------------------------
+
+void Application::frame() {
+    if (!controller_) return;
+    // [display] the instrument's per-frame update: if (MainView* view = mainView()) view->update();
+    const Uint32 flags = SDL_GetWindowFlags(window_);
+    if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
+    bool changed = needsPresent_;
+    changed = drawStrip() || changed;
+    if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) changed = true;
+    if (stripInput_.heldFingers() != shownHeld_) changed = true;
+    if (changed) present(false);
+}
+
+bool Application::drawStrip() {
+    const Size size{windowSize_.width / options_.zoom, stripHeight_};
+    const LayerPtr& root = controller_->stripLayer(size);
+    const Image& image = stripRenderer_.render(*root, options_.zoom * pixelScale_);
+    const int w = image.width(), h = image.height();
+    if (w == 0 || h == 0) return false;
+    const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
+    bool same = lastStrip_.size() == static_cast<std::size_t>(w) * h && stripTexture_ != nullptr &&
+                stripTextureWidth_ == w && stripTextureHeight_ == h;
+    for (int y = 0; same && y < h; ++y) {
+        same = std::memcmp(image.data() + y * image.stride(), lastStrip_.data() + y * w, rowBytes) == 0;
+    }
+    if (same) return false;
+    lastStrip_.resize(static_cast<std::size_t>(w) * h);
+    for (int y = 0; y < h; ++y) {
+        std::memcpy(lastStrip_.data() + y * w, image.data() + y * image.stride(), rowBytes);
+    }
+    if (stripTexture_ == nullptr || stripTextureWidth_ != w || stripTextureHeight_ != h) {
+        destroyTexture(stripTexture_);
+        stripTexture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
+                                          SDL_TEXTUREACCESS_STREAMING, w, h);
+        if (stripTexture_ == nullptr) {
+            logf("cannot make the strip's texture (%d x %d): %s", w, h, SDL_GetError());
+            return false;
+        }
+        // Premultiplied pixels copied over black are exactly the strip as drawn.
+        SDL_SetTextureBlendMode(stripTexture_, SDL_BLENDMODE_NONE);
+        stripTextureWidth_ = w;
+        stripTextureHeight_ = h;
+    }
+    SDL_UpdateTexture(stripTexture_, nullptr, lastStrip_.data(), w * 4);
+    return true;
+}
+
+void Application::present(bool capture) {
+    const float s = static_cast<float>(pixelScale_);
+    const float stripTop =
+        static_cast<float>((windowSize_.height - stripHeight_ * options_.zoom) * pixelScale_);
+
+    SDL_SetRenderDrawColor(renderer_, pictureMargin_.r, pictureMargin_.g, pictureMargin_.b, 255);
+    SDL_RenderClear(renderer_);
+
+    // The picture, and the link button over it.
+    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    const Rect r = layout.pictureRect();
+    if (pictureTexture_ != nullptr) {
+        const SDL_FRect dst{float(r.minX()) * s, float(r.minY()) * s, float(r.size.width) * s,
+                            float(r.size.height) * s};
+        SDL_RenderCopyF(renderer_, pictureTexture_, nullptr, &dst);
+    }
+    if (link_) {
+        const Layer& button = *link_->layer();
+        const float opacity = std::clamp(button.presentationOpacity(), 0.0f, 1.0f);
+        if (opacity > 0.0f && linkTexture_ != nullptr) {
+            const double k = layout.scale();
+            const Rect f = button.frame();  // picture points, y up
+            const SDL_FRect dst{float(r.minX() + f.minX() * k) * s, float(r.maxY() - f.maxY() * k) * s,
+                                float(f.size.width * k) * s, float(f.size.height * k) * s};
+            SDL_SetTextureAlphaMod(linkTexture_, static_cast<Uint8>(std::lround(opacity * 255.0f)));
+            SDL_RenderCopyF(renderer_, linkTexture_, nullptr, &dst);
+        }
+        button.markPresented();
+        shownLinkOpacity_ = button.presentationOpacity();
+    }
+
+    // The strip: black, the current bar over it, then the held mouse fingers.
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    const SDL_FRect band{0.0f, stripTop, float(windowSize_.width) * s,
+                         float(windowSize_.height) * s - stripTop};
+    SDL_RenderFillRectF(renderer_, &band);
+    if (stripTexture_ != nullptr) {
+        const SDL_FRect dst{0.0f, stripTop, float(stripTextureWidth_), float(stripTextureHeight_)};
+        SDL_RenderCopyF(renderer_, stripTexture_, nullptr, &dst);
+    }
+    shownHeld_ = stripInput_.heldFingers();
+    const float zoom = static_cast<float>(options_.zoom) * s;
+    const float bottom = static_cast<float>(windowSize_.height) * s;
+    for (const Point& p : shownHeld_) {
+        const float x = static_cast<float>(p.x) * zoom;
+        const float y = bottom - static_cast<float>(p.y) * zoom;
+        const float radius = static_cast<float>(app::kHeldFingerMarkerRadius) * zoom;
+        fillDisc(renderer_, x, y, radius + 1.5f * s, SDL_Color{0, 0, 0, 160});
+        fillDisc(renderer_, x, y, radius, SDL_Color{255, 255, 255, 230});
+    }
+
+    if (capture) {
+        int w = 0, h = 0;
+        SDL_GetRendererOutputSize(renderer_, &w, &h);
+        auto shot = Image::create(w, h);
+        cairo_surface_t* surface = shot->surface();
+        cairo_surface_flush(surface);
+        unsigned char* data = cairo_image_surface_get_data(surface);
+        if (data != nullptr &&
+            SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, data,
+                                 cairo_image_surface_get_stride(surface)) == 0) {
+            for (int y = 0; y < h; ++y) {  // the window is opaque
+                auto* row = reinterpret_cast<std::uint32_t*>(data + y * cairo_image_surface_get_stride(surface));
+                for (int x = 0; x < w; ++x) row[x] |= 0xff000000u;
+            }
+            cairo_surface_mark_dirty(surface);
+            if (shot->writePng(options_.screenshot)) {
+                logf("wrote the window's picture to \"%s\"", options_.screenshot.c_str());
+            }
+        } else {
+            logf("cannot read the window's picture: %s", SDL_GetError());
+        }
+    }
+
+    SDL_RenderPresent(renderer_);
+    needsPresent_ = false;
+    ++presented_;
+}
+
+void Application::writeScreenshot() {
+    if (!controller_ || renderer_ == nullptr) return;
+    drawStrip();
+    present(true);
+}
+
+}  // namespace vornik

@@ -1,0 +1,145 @@
+#pragma once
+// The program's window: the picture with its link button above, the strip along the bottom
+// showing the current bar, and the main loop that turns SDL's events into touches, keys, drops
+// and frames. The only part of the instrument that talks to SDL's video and events.
+// Thread: main, for every call here.
+//
+// The main loop, each turn: handle the waiting events, run the run loop's due work, end the
+// implicit layer transaction, and once per display frame call the instrument's update and draw
+// the strip; the window is presented when what it shows changed. Between turns it sleeps until
+// the next frame, timer or event.
+
+#include <SDL.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Appearance.h"
+#include "app/CommandLine.h"
+#include "app/FileInput.h"
+#include "app/Keys.h"
+#include "app/StripInput.h"
+#include "app/WindowController.h"
+#include "app/WindowPicture.h"
+#include "base/RunLoop.h"
+#include "display/Renderer.h"
+#include "display/Transaction.h"
+
+namespace vornik {
+
+class Application final : private KeyTarget, private FileInputTarget {
+public:
+    explicit Application(ApplicationOptions options);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // Opens the window (and the sound device) and runs until the window closes, the frame limit
+    // is reached or quit() is called. Returns the exit status: 0, or kExitNoDisplay when no
+    // window could be opened (logged with what to do).
+    int run();
+    void quit() { running_ = false; }
+
+    // Runs before each display frame with the frame's number (from 0); tests inject events here.
+    void setFrameHook(std::function<void(Application&, int frame)> hook) {
+        frameHook_ = std::move(hook);
+    }
+
+    // --- What tests look at ---------------------------------------------------------------------
+    WindowController& controller() { return *controller_; }
+    MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
+    StripInput& stripInput() { return stripInput_; }
+    const Keys& keys() const { return keys_; }
+    LinkButton* linkButton() const { return link_.get(); }
+    Appearance appearance() const { return appearance_; }
+    SDL_Window* window() const { return window_; }
+    std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
+    int framesRun() const { return frames_; }
+    int framesPresented() const { return presented_; }
+    // The strip as last drawn (premultiplied ARGB, zoomed).
+    const Image& stripImage() const { return stripRenderer_.image(); }
+    // Touches as they reached the controller, for tests: phase and identity.
+    using TouchLog = std::function<void(TouchPhase, const Touch&)>;
+    void setTouchLog(TouchLog log) { touchLog_ = std::move(log); }
+    // Files handed to the instrument's loadFile, in order.
+    const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
+
+    // Where the pictures are: VORNIK_ASSETS, else an "assets" folder beside or above the program,
+    // else one in the working directory; empty when none is found (then everything is drawn).
+    static std::filesystem::path findAssetsDirectory();
+
+    // KeyTarget and FileInputTarget: the keys and file input act through these.
+    int currentBar() const override;
+    int secondaryBar() const override;
+    void showBar(int bar) override;
+    bool recording() const override;
+    void recordingStart() override;
+    void recordingEnd() override;
+    void loadFile(const std::string& path) override;
+    void raiseWindow() override;
+    void resetTransposition() override;
+
+    // Focus: the window became the one the user works in, or stopped being it.
+    void applicationBecameActive();
+    void applicationResignedActive();
+
+private:
+    bool openWindow();
+    void loadPictures();
+    void handleEvent(const SDL_Event& event);
+    void handleKey(const SDL_KeyboardEvent& key);
+    void openDocument();
+    void updateGeometry();
+    void frame();
+    bool drawStrip();
+    void present(bool capture);
+    void writeScreenshot();
+    void waitForWork(double nextFrame);
+
+    ApplicationOptions options_;
+    SteadyClock clock_;
+    RunLoop runLoop_{clock_};
+    ScopedLayerClock layerClock_{clock_};
+    Appearance appearance_ = Appearance::Light;
+    std::filesystem::path assets_;
+
+    std::unique_ptr<WindowController> controller_;
+    StripInput stripInput_;
+    Keys keys_{clock_, *this};
+    FileInput fileInput_;
+    FileChooser chooser_{runLoop_};
+    std::unique_ptr<LinkButton> link_;
+    Renderer stripRenderer_;
+    std::vector<std::uint32_t> lastStrip_;  // the strip's pixels as last uploaded
+
+    bool sdlStarted_ = false;
+    SDL_Window* window_ = nullptr;
+    SDL_Renderer* renderer_ = nullptr;
+    SDL_Texture* pictureTexture_ = nullptr;
+    SDL_Texture* linkTexture_ = nullptr;
+    SDL_Texture* stripTexture_ = nullptr;
+    Size pictureSize_;
+    SDL_Color pictureMargin_{0, 0, 0, 255};
+    int stripTextureWidth_ = 0;
+    int stripTextureHeight_ = 0;
+
+    Size windowSize_;     // window units
+    double pixelScale_ = 1.0;  // output pixels per window unit
+    double stripHeight_ = 0.0;  // points
+    double framePeriod_ = 1.0 / 60.0;
+    bool running_ = false;
+    bool needsPresent_ = true;
+    bool active_ = false;
+    float shownLinkOpacity_ = -1.0f;
+    std::vector<Point> shownHeld_;
+    int frames_ = 0;
+    int presented_ = 0;
+    std::function<void(Application&, int)> frameHook_;
+    TouchLog touchLog_;
+    std::vector<std::string> loadedFiles_;
+};
+
+}  // namespace vornik
