@@ -14,6 +14,9 @@ inline constexpr double kStripHeight = 30.0;  // points
 inline constexpr double kDefaultZoom = 2.0;   // pixels per point
 inline constexpr double kMinZoom = 0.5;
 inline constexpr double kMaxZoom = 8.0;
+// The strip the instrument was designed for is this many points wide; the window starts that
+// wide when the screen has room.
+inline constexpr double kDesignedStripWidth = 1085.0;
 
 // The window picture: its size in points (one point per window unit).
 inline constexpr int kPictureWidth = 1000;

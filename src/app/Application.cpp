@@ -188,7 +188,9 @@ bool Application::openWindow() {
         return false;
     }
     sdlStarted_ = true;
-    const int width = app::kPictureWidth;
+    SDL_Rect usable{};
+    const int width = defaultWindowWidth(
+        options_.zoom, SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
     const int height = app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
     window_ = SDL_CreateWindow(app::kWindowTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                width, height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
@@ -233,6 +235,8 @@ void Application::loadPictures() {
         pictureTexture_ = textureFromImage(renderer_, *picture);
         const Rgba8 edge = picture->pixel(0, picture->height() - 1);
         pictureMargin_ = SDL_Color{edge.r, edge.g, edge.b, 255};
+        const Rgba8 top = picture->pixel(0, 0);
+        pictureTop_ = SDL_Color{top.r, top.g, top.b, 255};
     }
     if (!pictureTexture_) pictureSize_ = Size{};
     link_ = std::make_unique<LinkButton>(appearance_, pictureSize_.width);
@@ -475,9 +479,20 @@ void Application::present(bool capture) {
     SDL_SetRenderDrawColor(renderer_, pictureMargin_.r, pictureMargin_.g, pictureMargin_.b, 255);
     SDL_RenderClear(renderer_);
 
-    // The picture, and the link button over it.
+    // The picture, and the link button over it. Around a picture that does not fill the space,
+    // its own top-to-bottom shading continues.
     const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
     const Rect r = layout.pictureRect();
+    {
+        const float w = float(windowSize_.width) * s;
+        const SDL_Color top = pictureTop_, bottom = pictureMargin_;
+        const SDL_Vertex v[4] = {{{0.0f, 0.0f}, top, {0, 0}},
+                                 {{w, 0.0f}, top, {0, 0}},
+                                 {{w, stripTop}, bottom, {0, 0}},
+                                 {{0.0f, stripTop}, bottom, {0, 0}}};
+        const int indices[6] = {0, 1, 2, 0, 2, 3};
+        SDL_RenderGeometry(renderer_, nullptr, v, 4, indices, 6);
+    }
     if (pictureTexture_ != nullptr) {
         const SDL_FRect dst{float(r.minX()) * s, float(r.minY()) * s, float(r.size.width) * s,
                             float(r.size.height) * s};

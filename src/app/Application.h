@@ -122,7 +122,8 @@ private:
     SDL_Texture* linkTexture_ = nullptr;
     SDL_Texture* stripTexture_ = nullptr;
     Size pictureSize_;
-    SDL_Color pictureMargin_{0, 0, 0, 255};
+    SDL_Color pictureMargin_{0, 0, 0, 255};  // the picture's bottom edge
+    SDL_Color pictureTop_{0, 0, 0, 255};     // and its top edge
     int stripTextureWidth_ = 0;
     int stripTextureHeight_ = 0;
 

@@ -1,6 +1,7 @@
 #include "app/WindowPicture.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/AppConstants.h"
 #include "display/Transaction.h"
@@ -24,6 +25,14 @@ PictureLayout::PictureLayout(Size windowSize, double stripHeight, Size pictureSi
 Point PictureLayout::toPicture(double x, double y) const {
     if (scale_ <= 0.0) return Point{-1.0, -1.0};
     return Point{(x - rect_.minX()) / scale_, (rect_.maxY() - y) / scale_};
+}
+
+int defaultWindowWidth(double zoom, int usableWidth) {
+    double width = app::kDesignedStripWidth * zoom;
+    if (usableWidth > 0) width = std::min(width, usableWidth * 0.95);
+    const double picture =
+        usableWidth > 0 ? std::min(app::kPictureWidth, usableWidth) : app::kPictureWidth;
+    return static_cast<int>(std::lround(std::max(width, picture)));
 }
 
 bool hitTestLayer(const Layer& layer, Point p) {

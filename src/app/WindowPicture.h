@@ -30,6 +30,11 @@ private:
     Size picture_;
 };
 
+// The window's starting width in window units: the strip as wide as it was designed at `zoom`,
+// within 95% of the screen's usable width (0: unknown), and never narrower than the picture unless
+// the screen is.
+int defaultWindowWidth(double zoom, int usableWidth);
+
 // True exactly when p lies strictly inside the layer's frame around its position (a point on the
 // edge is outside). The layer's anchor point is taken to be its centre.
 bool hitTestLayer(const Layer& layer, Point p);

@@ -91,6 +91,15 @@ TEST(ApplicationWindowTest, PictureFillsTheSpaceAboveTheStripAtTheStartingSize) 
     EXPECT_EQ(none.pictureRect(), Rect::make(0, 0, 800, 540));
 }
 
+TEST(ApplicationWindowTest, WindowStartsAsWideAsTheDesignedStripWhereTheScreenAllows) {
+    EXPECT_EQ(defaultWindowWidth(2.0, 0), 2170);     // screen unknown: 1085 points at zoom 2
+    EXPECT_EQ(defaultWindowWidth(2.0, 3840), 2170);
+    EXPECT_EQ(defaultWindowWidth(2.0, 1920), 1824);  // 95% of the screen
+    EXPECT_EQ(defaultWindowWidth(1.0, 1920), 1085);
+    EXPECT_EQ(defaultWindowWidth(2.0, 1024), 1000);  // never narrower than the picture...
+    EXPECT_EQ(defaultWindowWidth(2.0, 800), 800);    // ...unless the screen is
+}
+
 TEST(ApplicationWindowTest, LinkButtonStrictEdgesAndFades) {
     ManualClock clock;
     ScopedLayerClock layerClock(clock);
