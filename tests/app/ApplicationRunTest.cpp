@@ -115,6 +115,11 @@ protected:
     fs::path home;
     std::optional<ScopedEnv> homeEnv, xdgEnv;
     ScopedEnv appearance{"VORNIK_APPEARANCE", "light"};
+    // SDL's software renderer, without a GL texture behind the window: the GL driver keeps small
+    // allocations and unloads itself before the leak checker could name it. The picture is the
+    // same.
+    ScopedEnv renderDriver{"SDL_RENDER_DRIVER", "software"};
+    ScopedEnv framebuffer{"SDL_FRAMEBUFFER_ACCELERATION", "0"};
 };
 
 TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
