@@ -73,7 +73,8 @@ void MainView::buildContents() {
     }
 
     // 7. Slices and their markers: empty with no sample and an unmeasured strip.
-    buildSlices();
+    createSlices();
+    showSlices();
 
     // 8. The oscilloscope trace.
     oscLayer_ = ShapeLayer::create();
@@ -109,9 +110,7 @@ void MainView::buildContents() {
     looperAlert_->addSublayer(text);
 }
 
-void MainView::buildSlices() {
-    // The slice list and its markers arrive with the sample's slicing.
-}
+
 
 void MainView::setAttack(double seconds) {
     if (std::isnan(seconds)) return;
@@ -133,17 +132,21 @@ void MainView::recordingStart() {
     setRecording(true);
     if (!recorder_->prepareToRecord()) logLine("ERROR: audioRecorder prepareToRecord");
     if (!recorder_->record()) logLine("ERROR: audioRecorder record audio");
-    // [display] show the level meter: meterLayer opacity 1
-    // [display] clear the oscilloscope trace: oscLayer path none
-    // [display] remove every sublayer of markersLayer and of waveform
+    // While recording the strip shows only the meter (and any voice cursors).
+    meterLayer_->setOpacity(1.0f);
+    oscLayer_->editPath().clear();
+    markersLayer_->removeAllSublayers();
+    waveform_->removeAllSublayers();
 }
 
 void MainView::recordingEnd() {
     setRecording(false);
     recorder_->stop();  // the file is complete and closed when this returns
-    // [display] hide the level meter: meterLayer opacity 0
-    // [sample] loadFile(recordURL())
-    // [slices] createSlices() then showSlices(), at once, from the current state
+    meterLayer_->setOpacity(0.0f);
+    loadFile(recordURL().string());
+    // The markers come back at once, in every mode, until the load replaces them.
+    createSlices();
+    showSlices();
 }
 
 // ---- Audio graph, effects, oscilloscope capture and sound device ----
@@ -259,5 +262,51 @@ bool MainView::takeOscilloscopeCapture() {
 }
 
 // ---- end audio ----
+// ---- Sample and slices ----
+
+void MainView::loadFile(const std::string& path) {
+    for (Playhead& v : playheads()) {
+        if (v.active()) v.setFadeOut(true);
+    }
+    runLoop_.after(kLoadDelaySeconds, [this, path] { actuallyLoadFile(path); });
+}
+
+void MainView::actuallyLoadFile(const std::string& path) {
+    const auto outcome = loader_.load(path);
+    if (outcome == SampleLoader::Outcome::OpenFailed ||
+        outcome == SampleLoader::Outcome::Refused) {
+        return;
+    }
+    renderWaveform();
+    if (playMode_ == Playhead::kSlicer) {
+        createSlices();
+        showSlices();
+    }
+}
+
+void MainView::renderWaveform() {}  // Stub: the waveform display fills this in.
+
+void MainView::showSlices() {}  // Stub: the slice display fills this in.
+
+void MainView::setNumSlices(int n) {
+    numSlices_ = n;
+    if (playMode_ == Playhead::kSlicer) createSlices();
+    showSlices();
+}
+
+void MainView::createSlices() {
+    slices_.clear();
+    if (numSlices_ == 1) {
+        findSlices();
+    } else if (numSlices_ >= 2) {
+        divideEqually(slices_, numSlices_);
+    }
+}
+
+void MainView::findSlices() { vornik::findSlices(slices_, sample(), touchBarSize_.x); }
+
+Slice* MainView::getSliceAtPos(float x) { return sliceAtPos(slices_, x, touchBarSize_.x); }
+
+// ---- end of sample and slices ----
 
 }  // namespace vornik

@@ -21,6 +21,8 @@
 #include "audio/AudioDevice.h"
 #include "audio/AudioGraph.h"
 // ---- end audio ----
+#include "sample/SampleLoader.h"
+#include "sample/Slices.h"
 
 namespace vornik {
 
@@ -92,12 +94,49 @@ public:
     // Stops recording; returns once "recording.wav" is complete and closed. A second end stops
     // nothing.
     void recordingEnd();
+    // ---- Sample and slices ----
+    // Fades every playing voice out and loads `path` 10 ms later, once they are silent.
+    void loadFile(const std::string& path);
+    // The deferred half of loadFile: decodes the file, publishes it, redraws, and in slicer mode
+    // rebuilds the slices. Called only by the work loadFile schedules.
+    void actuallyLoadFile(const std::string& path);
+
+    // The current sample, as the mixer reads it. Its planes stay valid until the next load.
+    const SampleSnapshot& sample() const { return mixer_.sample().current(); }
+    const float* fileBufferLeft() const { return sample().left; }
+    const float* fileBufferRight() const { return sample().right; }
+    std::uint32_t fileBufferLength() const { return sample().fileBufferLength; }
+    // The open file: none before the first load and after a failed open (then all zeros).
+    bool hasAudioFile() const { return sample().loaded; }
+    std::int64_t audioFileLength() const { return sample().fileLength; }
+    double audioFileSampleRate() const { return sample().sampleRate; }
+    int audioFileChannelCount() const { return sample().channels; }
+
+    void renderWaveform();
+    void showSlices();
+
+    // The slices: 0 or less none, 1 automatic detection, 2 or more equal slices.
+    SliceList& slices() { return slices_; }
+    int numSlices() const { return numSlices_; }
+    // Stores the count; rebuilds the slices in slicer mode; refreshes the markers in every mode.
+    void setNumSlices(int n);
+    // Empties the list and fills it again as numSlices says.
+    void createSlices();
+    // Automatic detection, appended to the emptied list; only createSlices calls it.
+    void findSlices();
+    // The slice under x points across the strip, or null.
+    Slice* getSliceAtPos(float x);
+
+    // The strip's size is measured by the display update; tests set it here.
+    void setTouchBarSize(Point size) { touchBarSize_ = size; }
+    // Only stores the mode; entering a mode does more once touch handling arrives.
+    void setPlayMode(int mode) { playMode_ = mode; }
+    // ---- end of sample and slices ----
 
 private:
     // Builds the state and the layer tree, bottom to top: waveform, level meter, slice markers,
     // slice highlights, the four layers of each of the 64 voices, oscilloscope, looper hint.
     void buildContents();
-    void buildSlices();
 
     RunLoop& runLoop_;
     Mixer mixer_;
@@ -184,6 +223,12 @@ private:
     int oscLength_ = 0;
     bool oscNewData_ = false;
     // ---- end audio ----
+
+    // ---- Sample and slices ----
+    SampleLoader loader_{mixer_.sample()};
+    SliceList slices_;
+    int numSlices_ = 1;
+    // ---- end of sample and slices ----
 };
 
 }  // namespace vornik
