@@ -123,6 +123,9 @@ public:
     void reverbChanged();
     // The delay timer: sends the delay slider's value as it is now.
     void changeDelayTime();
+    // A dropped file plays at its own pitch: the transpose stepper back to 0 ("original"), its
+    // value read back and sent to the instrument.
+    void resetTransposition();
 
     // --- Icons: each draws its slider's picture from the sliders' values ---------------------
     void updateAttackIcon();
