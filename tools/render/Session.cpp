@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -36,9 +37,20 @@ std::string num(double v) {
 Session::Session(const Script& script, std::filesystem::path input)
     : script_(script), recordDir_(makeRecordDir()) {
     Transaction::setClock(&clock_);
-    view_ = std::make_unique<MainView>(loop_);
-    view_->initAudioEngine(MainView::AudioOutput::kNone);
-    view_->layer()->setBounds(Rect::make(0, 0, script.stripWidth, script.stripHeight));
+    const char* assets = std::getenv("VORNIK_ASSETS");
+    controller_ = std::make_unique<WindowController>(loop_, assets ? assets : VORNIK_ASSETS_DIR);
+    controller_->makeTouchBar();
+    view_ = controller_->mainView();
+    // Every control exists from the start, as if each bar had been shown once.
+    for (int mode = 0; mode < 4; ++mode) {
+        for (const auto& id : WindowController::controlsBarItems(mode)) {
+            controller_->makeItemForIdentifier(id);
+        }
+    }
+    for (const auto& id : WindowController::effectsBarItems()) {
+        controller_->makeItemForIdentifier(id);
+    }
+    controller_->stripLayer(Size{script.stripWidth, script.stripHeight});
     std::unique_ptr<CaptureSource> source;
     if (!input.empty()) {
         auto file = std::make_unique<FileCaptureSource>(std::move(input));
@@ -49,7 +61,7 @@ Session::Session(const Script& script, std::filesystem::path input)
 }
 
 Session::~Session() {
-    view_.reset();
+    controller_.reset();
     Transaction::setClock(nullptr);
     std::error_code ec;
     std::filesystem::remove_all(recordDir_, ec);
@@ -101,6 +113,26 @@ void Session::apply(const Command& c) {
         case Command::Kind::Load:
             view_->loadFile(c.path.string());
             break;
+        case Command::Kind::Drop:
+            view_->loadFile(c.path.string());
+            controller_->resetTransposition();
+            break;
+        case Command::Kind::Down:
+        case Command::Kind::Move:
+        case Command::Kind::Up:
+        case Command::Kind::Cancel:
+            touch(c);
+            break;
+        case Command::Kind::Set:
+            set(c);
+            break;
+        case Command::Kind::Press:
+            if (c.name == "effects") {
+                controller_->effectsButton()->sendAction();
+            } else {
+                controller_->controlsButton()->sendAction();
+            }
+            break;
         case Command::Kind::Snapshot:
             writeSnapshot(c.path);
             break;
@@ -113,9 +145,67 @@ void Session::apply(const Command& c) {
     }
 }
 
+void Session::touch(const Command& c) {
+    const double y = script_.stripHeight / 2;
+    auto it = fingers_.find(c.finger);
+    if (c.kind == Command::Kind::Down) {
+        if (it != fingers_.end()) {
+            logf("line %d: finger %ld is already down", c.line, c.finger);
+            return;
+        }
+        const Finger f{nextTouchId_++, {c.value, y}};
+        fingers_[c.finger] = f;
+        controller_->stripTouch(TouchPhase::Began, Touch{f.id, f.location, f.location});
+        return;
+    }
+    if (it == fingers_.end()) {
+        logf("line %d: finger %ld is not down", c.line, c.finger);
+        return;
+    }
+    Finger& f = it->second;
+    const Point previous = f.location;
+    if (c.kind == Command::Kind::Move) {
+        f.location = {c.value, y};
+        controller_->stripTouch(TouchPhase::Moved, Touch{f.id, f.location, previous});
+        return;
+    }
+    const TouchPhase phase = c.kind == Command::Kind::Up ? TouchPhase::Ended : TouchPhase::Cancelled;
+    controller_->stripTouch(phase, Touch{f.id, f.location, previous});
+    fingers_.erase(it);
+}
+
+void Session::set(const Command& c) {
+    WindowController& w = *controller_;
+    auto slide = [&](const std::shared_ptr<Slider>& slider) {
+        slider->setDoubleValue(c.value);
+        slider->sendAction();
+    };
+    if (c.name == "mode") {
+        w.modeSegments()->setSelectedSegment(static_cast<int>(c.value));
+        w.modeSegments()->sendAction();
+    } else if (c.name == "slices" || c.name == "transpose") {
+        const auto& stepper = c.name == "slices" ? w.slicesStepper() : w.transposeStepper();
+        stepper->setValue(c.value);
+        stepper->sendAction();
+    } else if (c.name == "attack") {
+        slide(w.attackSlider());
+    } else if (c.name == "decay") {
+        slide(w.decaySlider());
+    } else if (c.name == "delay") {
+        slide(w.delaySlider());
+    } else if (c.name == "feedback") {
+        slide(w.feedbackSlider());
+    } else if (c.name == "reverb") {
+        slide(w.reverbSlider());
+    } else if (c.name == "filter") {
+        slide(w.filterSlider());
+    }
+}
+
 void Session::writeSnapshot(const std::filesystem::path& path) {
     Renderer renderer;
-    renderer.render(*view_->layer(), kSnapshotZoom, clock_.now());
+    const auto& strip = controller_->stripLayer(Size{script_.stripWidth, script_.stripHeight});
+    renderer.render(*strip, kSnapshotZoom, clock_.now());
     if (!renderer.writePng(path.string())) {
         logLine("cannot write the snapshot " + path.string());
         ok_ = false;
@@ -132,6 +222,8 @@ void Session::writeDump(const std::filesystem::path& path) {
     j << "  \"attack\": " << num(v.attack()) << ",\n";
     j << "  \"decay\": " << num(v.decay()) << ",\n";
     j << "  \"recording\": " << (v.recording() ? "true" : "false") << ",\n";
+    j << "  \"currentBar\": " << controller_->currentBar() << ",\n";
+    j << "  \"secondaryBar\": " << controller_->secondaryBar() << ",\n";
     j << "  \"touchBarSize\": [" << num(v.touchBarSize().x) << ", " << num(v.touchBarSize().y)
       << "],\n";
     j << "  \"fileBufferLength\": " << v.fileBufferLength() << ",\n";

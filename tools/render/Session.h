@@ -9,8 +9,11 @@
 #include "Script.h"
 #include "base/RunLoop.h"
 
+#include <map>
+
+#include "app/WindowController.h"
+
 namespace vornik {
-class MainView;
 class FileCaptureSource;
 }  // namespace vornik
 
@@ -32,6 +35,8 @@ public:
 
 private:
     void apply(const Command& c);
+    void touch(const Command& c);
+    void set(const Command& c);
     void writeDump(const std::filesystem::path& path);
     void writeSnapshot(const std::filesystem::path& path);
 
@@ -40,7 +45,14 @@ private:
     RunLoop loop_{clock_};
     std::filesystem::path recordDir_;
     FileCaptureSource* capture_ = nullptr;  // owned by the view's recorder
-    std::unique_ptr<MainView> view_;
+    std::unique_ptr<WindowController> controller_;
+    MainView* view_ = nullptr;  // owned by the controller
+    struct Finger {
+        TouchId id;
+        Point location;
+    };
+    std::map<long, Finger> fingers_;  // the script's fingers that are down
+    TouchId nextTouchId_ = 1;
     bool ok_ = true;
 };
 
