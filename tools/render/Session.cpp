@@ -108,6 +108,12 @@ bool Session::run(std::vector<float>& mix) {
     return ok_;
 }
 
+int Session::activeVoices() const {
+    int n = 0;
+    for (const Playhead& p : view_->playheads()) n += p.active() ? 1 : 0;
+    return n;
+}
+
 void Session::apply(const Command& c) {
     switch (c.kind) {
         case Command::Kind::Load:

@@ -33,6 +33,9 @@ public:
     // that was logged (an unwritable snapshot, say).
     bool run(std::vector<float>& mix);
 
+    // Voices still switched on. Thread: main, after run().
+    int activeVoices() const;
+
 private:
     void apply(const Command& c);
     void touch(const Command& c);

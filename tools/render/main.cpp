@@ -3,6 +3,9 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,9 +18,11 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vornik-render SCRIPT -o OUT.wav [--input MIC.wav]\n"
+    "usage: vornik-render SCRIPT -o OUT.wav [--input MIC.wav] [--check]\n"
     "Plays SCRIPT on the instrument without a screen or a sound card and writes the final mix\n"
-    "(48,000 Hz, 2 channels, 32-bit float) to OUT.wav. --input feeds the recorder from a file.\n";
+    "(48,000 Hz, 2 channels, 32-bit float) to OUT.wav. --input feeds the recorder from a file.\n"
+    "--check reports the speed and fails if the mix holds NaN or infinity or a voice is still\n"
+    "on at the end.\n";
 
 bool writeWav(const std::string& path, const std::vector<float>& mix) {
     SF_INFO info{};
@@ -35,10 +40,13 @@ bool writeWav(const std::string& path, const std::vector<float>& mix) {
 
 int main(int argc, char** argv) {
     std::string scriptPath, outPath, inputPath;
+    bool check = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "-o" || arg == "--input") && i + 1 < argc) {
             (arg == "-o" ? outPath : inputPath) = argv[++i];
+        } else if (arg == "--check") {
+            check = true;
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -77,9 +85,22 @@ int main(int argc, char** argv) {
 
     std::vector<float> mix;
     bool ok = false;
+    int voicesOn = 0;
+    const auto started = std::chrono::steady_clock::now();
     {
         vornik::render::Session session(*script, inputPath);
         ok = session.run(mix);
+        voicesOn = session.activeVoices();
+    }
+    if (check) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const auto bad = std::count_if(mix.begin(), mix.end(), [](float x) { return !std::isfinite(x); });
+        std::printf("check: %.1f s rendered in %.2f s (%.1fx real time), %ld non-finite samples, "
+                    "%d voices on at the end\n",
+                    script->length, seconds, script->length / std::max(seconds, 1e-9),
+                    static_cast<long>(bad), voicesOn);
+        if (bad != 0 || voicesOn != 0) ok = false;
     }
     if (!writeWav(outPath, mix)) {
         std::fprintf(stderr, "vornik-render: cannot write %s\n", outPath.c_str());
