@@ -184,6 +184,10 @@ public:
     explicit Button(std::string identifier);
 
     void setAction(std::function<void()> action) { action_ = std::move(action); }
+    // Runs the action as a touch would (scripted performances set controls this way).
+    void sendAction() {
+        if (action_) action_();
+    }
     bool hasAction() const { return static_cast<bool>(action_); }
     void setImage(std::shared_ptr<const Image> image);
     const std::shared_ptr<const Image>& image() const { return image_; }
@@ -220,6 +224,10 @@ public:
     explicit SegmentedControl(std::string identifier);
 
     void setAction(std::function<void()> action) { action_ = std::move(action); }
+    // Runs the action as a touch would (scripted performances set controls this way).
+    void sendAction() {
+        if (action_) action_();
+    }
     void setSegmentCount(int count);
     int segmentCount() const { return static_cast<int>(segments_.size()); }
     // -1 for none; a number outside the segments selects none.
@@ -267,6 +275,10 @@ public:
     explicit Slider(std::string identifier);
 
     void setAction(std::function<void()> action) { action_ = std::move(action); }
+    // Runs the action as a touch would (scripted performances set controls this way).
+    void sendAction() {
+        if (action_) action_();
+    }
     // The value, held within the range (a range whose ends are the wrong way round holds it at
     // the minimum). Values that are not numbers are ignored.
     double doubleValue() const { return value_; }
@@ -329,6 +341,10 @@ public:
     Stepper(std::string identifier, std::unique_ptr<Formatter> formatter);
 
     void setAction(std::function<void()> action) { action_ = std::move(action); }
+    // Runs the action as a touch would (scripted performances set controls this way).
+    void sendAction() {
+        if (action_) action_();
+    }
     bool hasAction() const { return static_cast<bool>(action_); }
     double value() const { return value_; }
     void setValue(double value);

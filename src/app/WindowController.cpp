@@ -329,6 +329,12 @@ void WindowController::transposeChanged() {
     if (semitones) sendTranspose(*semitones);
 }
 
+void WindowController::resetTransposition() {
+    if (transposeStepper_) transposeStepper_->setValue(0);
+    const double v = transposeStepper_ ? transposeStepper_->value() : 0.0;
+    sendTranspose(truncatedIntegerValue(v).value_or(0));
+}
+
 void WindowController::filterChanged() {
     if (!filterSlider_) return;
     const double v = filterSlider_->doubleValue();
@@ -400,28 +406,16 @@ void WindowController::note(std::string_view call, double value) const {
     if (callObserver_) callObserver_(call, value);
 }
 
-// ---- Until the play-mode and slice-count setters reach MainView: call them where they exist.
-// (Each generic lambda compiles its call only when MainView has the member.) ----
-namespace {
-constexpr auto kSetPlayMode = [](auto& view, int mode) {
-    if constexpr (requires { view.setPlayMode(mode); }) view.setPlayMode(mode);
-};
-constexpr auto kSetNumSlices = [](auto& view, int n) {
-    if constexpr (requires { view.setNumSlices(n); }) view.setNumSlices(n);
-};
-}  // namespace
-// ---- end of the stand-in calls ----
-
 void WindowController::sendPlayMode(int mode) {
     if (!mainView_) return;
     note("setPlayMode", mode);
-    kSetPlayMode(*mainView_, mode);
+    mainView_->setPlayMode(mode);
 }
 
 void WindowController::sendNumSlices(int n) {
     if (!mainView_) return;
     note("setNumSlices", n);
-    kSetNumSlices(*mainView_, n);
+    mainView_->setNumSlices(n);
 }
 
 void WindowController::sendAttack(double seconds) {

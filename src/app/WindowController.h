@@ -6,12 +6,14 @@
 // Plain C++: the host (window, strip input, keys) drives it. Thread: main, for every call here.
 //
 // Host wiring, in short:
-//   WindowController controller(runLoop, assetsDirectory);
-//   controller.setInstrumentTouchHandler(...);   // how strip touches reach the instrument
-//   controller.makeTouchBar();                   // creates the instrument at once
+//   WindowController controller(runLoop, assetsDirectory, makeInstrumentWithDevice);
+//   controller.setInstrumentTouchHandler(...);  // how strip touches reach the instrument
+//   controller.makeTouchBar();                  // the instrument exists from here on
 //   each frame:  renderer.render(*controller.stripLayer(stripSizeInPoints), zoom);
-//   each touch:  controller.stripTouch(phase, touch);   // strip points, one finger
-//   keys:        showBar(0) / showBar(secondaryBar()) / currentBar()
+//   each finger: controller.stripTouch(phase, touch);  // strip points
+//   focus lost:  controller.cancelStripTouches();
+//   keys:        currentBar(), secondaryBar(), showBar(n), mainView()->recording...
+//   a drop:      mainView()->loadFile(path), then resetTransposition()
 
 #include <array>
 #include <filesystem>
@@ -123,6 +125,9 @@ public:
     void reverbChanged();
     // The delay timer: sends the delay slider's value as it is now.
     void changeDelayTime();
+    // A dropped file plays at its own pitch: the transpose stepper back to 0 ("original"), its
+    // value read back and sent to the instrument.
+    void resetTransposition();
 
     // --- Icons: each draws its slider's picture from the sliders' values ---------------------
     void updateAttackIcon();

@@ -284,10 +284,6 @@ void MainView::actuallyLoadFile(const std::string& path) {
     }
 }
 
-void MainView::renderWaveform() {}  // Stub: the waveform display fills this in.
-
-void MainView::showSlices() {}  // Stub: the slice display fills this in.
-
 void MainView::setNumSlices(int n) {
     numSlices_ = n;
     if (playMode_ == Playhead::kSlicer) createSlices();
@@ -296,6 +292,7 @@ void MainView::setNumSlices(int n) {
 
 void MainView::createSlices() {
     slices_.clear();
+    sliceLayers_.clear();  // new slices have no layers until showSlices makes them
     if (numSlices_ == 1) {
         findSlices();
     } else if (numSlices_ >= 2) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "base/Constants.h"
 #include "base/RunLoop.h"
@@ -229,6 +230,40 @@ private:
     SliceList slices_;
     int numSlices_ = 1;
     // ---- end of sample and slices ----
+
+    // ---- Display: waveform, slice markers, per-frame update ----
+public:
+    // The display tick. The host calls update() once per presented frame; setPresentationTime
+    // is the same step driven by an animated value: any value other than the stored one (which
+    // stays 0.0) calls update(). Thread: main.
+    double presentationTime() const { return presentationTime_; }
+    void setPresentationTime(double v);
+
+    // One display frame: the meter while recording, the voices' cursors, boxes and speed bars
+    // (and the switch-off of voices whose sound has ended), the strip's size when it changed,
+    // the slice flashes and the oscilloscope. The first call after the host sized layer()
+    // measures the strip. Allocates nothing on a frame where the strip's width is unchanged.
+    // Thread: main.
+    void update();
+
+    // The layers showSlices made for each slice, by index into slices(); empty outside slicer
+    // mode and after the list was rebuilt until the next showSlices.
+    struct SliceLayers {
+        LayerPtr marker;
+        LayerPtr highlight;
+    };
+    const std::vector<SliceLayers>& sliceLayers() const { return sliceLayers_; }
+
+private:
+    void updateMeter();
+    void updateVoices();
+    void updateSize();
+    void updateHighlights();
+    void updateOscilloscope();
+
+    double presentationTime_ = 0.0;
+    std::vector<SliceLayers> sliceLayers_;
+    // ---- end of display ----
 };
 
 }  // namespace vornik

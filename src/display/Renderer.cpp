@@ -206,6 +206,12 @@ void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
     }
 
     cairo_save(cr);
+    if (group && !hasSublayers && !mask && layer.kind() == Layer::Kind::Plain) {
+        // A plain leaf paints only inside its bounds: its group needs no more room than that
+        // (a group of the whole picture costs a clear and a composite of every pixel).
+        cairo_rectangle(cr, b.minX(), b.minY(), b.size.width, b.size.height);
+        cairo_clip(cr);
+    }
     if (group) cairo_push_group(cr);
     const double inner = group ? 1.0 : alpha;
     if (clips) {

@@ -1,0 +1,260 @@
+// The waveform bars: columns and frames per column, the bars' spans, their colours per play mode,
+// and samples that are short, silent, odd or missing.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "MainViewTestSupport.h"
+#include "display/DisplayConstants.h"
+#include "display/WaveformScan.h"
+
+using namespace vornik;
+using test::Strip;
+
+namespace {
+
+// The crossing rule written out frame by frame.
+std::uint32_t crossingsOf(const std::vector<float>& v, std::size_t begin, std::size_t end) {
+    std::uint32_t n = 0;
+    for (std::size_t i = std::max<std::size_t>(begin, 1); i < end; ++i) {
+        if ((v[i] >= 0 && v[i - 1] < 0) || (v[i] <= 0 && v[i - 1] > 0)) ++n;
+    }
+    return n;
+}
+
+void expectBar(const Layer& bar, double x, double y, double height) {
+    EXPECT_EQ(bar.anchorPoint(), (Point{0.0, 0.5}));
+    EXPECT_DOUBLE_EQ(bar.bounds().size.width, 2.0);
+    EXPECT_DOUBLE_EQ(bar.position().x, x);
+    EXPECT_DOUBLE_EQ(bar.position().y, y);
+    EXPECT_DOUBLE_EQ(bar.bounds().size.height, height);
+}
+
+void expectFlat(const Layer& bar, double x) { expectBar(bar, x, 15.0, 0.5); }
+
+}  // namespace
+
+TEST(Waveform, ColumnsCoverFixedStretchesFromTheStart) {
+    // 685 points: 228 columns (228.33 rounded); 44,100 frames: 193 per column (193.42 rounded),
+    // so the columns cover frames 0 to 44,003 and nothing after.
+    Strip strip(685, 30);
+    std::vector<float> v(44100, 0.0f);
+    v[192] = 0.5f;     // last frame of column 0
+    v[193] = -0.5f;    // first frame of column 1
+    v[44003] = 1.0f;   // last frame of the last column: the peak
+    v[44060] = -2.0f;  // beyond the columns: not examined, so not the peak
+    strip.load(test::snapshotOf(v));
+    strip.view.update();  // measures the strip and draws
+
+    ASSERT_EQ(strip.bars().size(), 228u);
+    for (std::size_t c = 0; c < 228; ++c) {
+        EXPECT_DOUBLE_EQ(strip.bars()[c]->position().x, 3.0 * c + 2.0) << c;
+    }
+    // Bars run from the midline plus lo x H/2 to the midline plus hi x H/2, plus 0.5 point.
+    expectBar(*strip.bars()[0], 2, 18.75, 8.0);  // 0 .. +0.5 of full scale
+    expectBar(*strip.bars()[1], 5, 11.25, 8.0);  // -0.5 .. 0
+    expectFlat(*strip.bars()[2], 8);
+    expectBar(*strip.bars()[227], 683, 22.5, 15.5);  // the peak reaches the top edge
+
+    // Column 1 holds the only crossings (2): the second colour; the rest the first.
+    const Color few = kSlicerWaveform.few, most = kSlicerWaveform.most;
+    test::expectColour(strip.bars()[1]->backgroundColor(), interpolateLabColor(few, most, 1.0f));
+    test::expectColour(strip.bars()[0]->backgroundColor(), interpolateLabColor(few, most, 0.0f));
+    test::expectColour(strip.bars()[1]->backgroundColor(), most, 0.001);
+    test::expectColour(strip.bars()[0]->backgroundColor(), few, 0.001);
+}
+
+TEST(Waveform, BarsSpanLowToHighOverTheChannelsThatCount) {
+    // 9 points: 3 columns of 100 frames.
+    const std::size_t n = 300;
+    std::vector<float> left(n, 0.25f), right(n, 0.0f), third(n, 0.0f);
+    right[150] = -0.5f;  // column 1 holds the stereo peak at both signs
+    right[160] = 0.5f;
+    for (float& x : third) x = 0.9f;
+
+    {
+        // Stereo: the peak and the spans take both channels; the crossings only the first.
+        Strip strip(9, 30);
+        strip.load(test::snapshotOf(left, right));
+        strip.view.update();
+        ASSERT_EQ(strip.bars().size(), 3u);
+        expectBar(*strip.bars()[0], 2, 18.75, 8.0);  // all positive: from the midline up
+        expectBar(*strip.bars()[1], 5, 15.0, 30.5);  // +peak and -peak: the whole height
+        expectBar(*strip.bars()[2], 8, 18.75, 8.0);
+        for (const auto& bar : strip.bars()) {
+            test::expectColour(bar->backgroundColor(),
+                               interpolateLabColor(kSlicerWaveform.few, kSlicerWaveform.most, 0));
+        }
+    }
+    {
+        // Mono: hi, lo and the peak from the one channel, which reaches the top everywhere.
+        Strip strip(9, 30);
+        strip.load(test::snapshotOf(left));
+        strip.view.update();
+        for (const auto& bar : strip.bars()) expectBar(*bar, bar->position().x, 22.5, 15.5);
+    }
+    {
+        // Three channels: only the first counts.
+        Strip strip(9, 30);
+        std::shared_ptr<float[]> planes(new float[3 * n]);
+        std::copy(left.begin(), left.end(), planes.get());
+        std::copy(third.begin(), third.end(), planes.get() + n);
+        std::copy(third.begin(), third.end(), planes.get() + 2 * n);
+        strip.load(makeLoadedSnapshot(planes, n, 3, 44100.0));
+        strip.view.update();
+        for (const auto& bar : strip.bars()) expectBar(*bar, bar->position().x, 22.5, 15.5);
+    }
+}
+
+TEST(Waveform, ColoursFollowThePlayModeAndTheCrossings) {
+    // Column 0 never crosses, column 1 crosses at nearly every frame, column 2 about half as
+    // often: t = (k / most)^2.3, so about 0.2 for column 2.
+    const std::size_t n = 300;
+    std::vector<float> v(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i < 100) {
+            v[i] = 0.5f;
+        } else if (i < 200) {
+            v[i] = i % 2 ? -0.5f : 0.5f;
+        } else {
+            v[i] = (i / 2) % 2 ? -0.5f : 0.5f;
+        }
+    }
+    const std::uint32_t k[3] = {crossingsOf(v, 0, 100), crossingsOf(v, 100, 200),
+                                crossingsOf(v, 200, 300)};
+    ASSERT_EQ(k[0], 0u);
+    ASSERT_GT(k[1], k[2]);
+    float t[3];
+    for (int c = 0; c < 3; ++c) {
+        t[c] =
+            static_cast<float>(std::pow(static_cast<float>(k[c]) / static_cast<float>(k[1]), 2.3));
+    }
+    EXPECT_NEAR(t[2], 0.2, 0.02);
+
+    Strip strip(9, 30);
+    strip.load(test::snapshotOf(v));
+    strip.view.update();
+    const std::pair<int, WaveformColours> modes[] = {{0, kSlicerWaveform}, {1, kLooperWaveform},
+                                                     {2, kBowWaveform},    {3, kTapeWaveform},
+                                                     {7, kSlicerWaveform}, {-1, kSlicerWaveform}};
+    for (const auto& [mode, pair] : modes) {
+        SCOPED_TRACE(mode);
+        strip.view.setPlayMode(mode);
+        strip.view.renderWaveform();
+        ASSERT_EQ(strip.bars().size(), 3u);
+        for (int c = 0; c < 3; ++c) {
+            test::expectColour(strip.bars()[c]->backgroundColor(),
+                               interpolateLabColor(pair.few, pair.most, t[c]));
+        }
+        test::expectColour(strip.bars()[0]->backgroundColor(), pair.few, 0.001);
+        test::expectColour(strip.bars()[1]->backgroundColor(), pair.most, 0.001);
+    }
+    // The looper starts from the accent red.
+    strip.view.setPlayMode(1);
+    strip.view.renderWaveform();
+    test::expectColour(strip.bars()[0]->backgroundColor(), kAccentRed, 0.001);
+}
+
+TEST(Waveform, ColumnsPastTheLastFrameReadNothing) {
+    // 1,030 frames on 228 columns: 5 frames per column (4.52 rounded up), so columns 206 on
+    // reach past the end. The planes hold exactly the sample: a read beyond it is caught by the
+    // address sanitizer, and here it must draw as silence.
+    Strip strip(685, 30);
+    std::vector<float> v(1030, 0.0f);
+    v[1029] = 1.0f;
+    strip.load(test::snapshotOf(v));
+    strip.view.update();
+    ASSERT_EQ(strip.bars().size(), 228u);
+    expectBar(*strip.bars()[205], 617, 22.5, 15.5);  // frames 1025..1029
+    for (std::size_t c = 206; c < 228; ++c) expectFlat(*strip.bars()[c], 3.0 * c + 2.0);
+
+    // Fewer frames than half the columns: no frames per column, flat lines in the first colour.
+    strip.load(test::snapshotOf(std::vector<float>(100, 0.7f)));
+    strip.view.renderWaveform();
+    ASSERT_EQ(strip.bars().size(), 228u);
+    for (const auto& bar : strip.bars()) {
+        expectFlat(*bar, bar->position().x);
+        test::expectColour(bar->backgroundColor(), kSlicerWaveform.few, 0.001);
+    }
+}
+
+TEST(Waveform, NothingToDrawLeavesTheDrawingAndOddValuesStayFinite) {
+    Strip strip(0, 30);  // the host has not sized the view yet
+    strip.load(test::snapshotOf(test::sine(44100, 100, 0.8f)));
+    strip.view.update();
+    EXPECT_TRUE(strip.bars().empty());
+    EXPECT_EQ(strip.view.touchBarSize().x, 0.0);
+
+    strip.resize(685, 30);
+    strip.view.update();
+    ASSERT_EQ(strip.bars().size(), 228u);
+    const Layer* first = strip.bars()[0].get();
+
+    // No file, or a file of no frames: the previous drawing stays.
+    strip.load(std::make_unique<SampleSnapshot>());
+    strip.view.renderWaveform();
+    ASSERT_EQ(strip.bars().size(), 228u);
+    EXPECT_EQ(strip.bars()[0].get(), first);
+    strip.load(test::snapshotOf({}));
+    strip.view.renderWaveform();
+    EXPECT_EQ(strip.bars()[0].get(), first);
+
+    // Too narrow for one column: the bars go.
+    strip.load(test::snapshotOf(test::sine(1000, 10, 0.5f)));
+    strip.view.setTouchBarSize({1.0, 30.0});
+    strip.view.renderWaveform();
+    EXPECT_TRUE(strip.bars().empty());
+
+    // Values that are not numbers take part in nothing: the bars stay finite and inside.
+    std::vector<float> odd = test::sine(44100, 50, 0.5f);
+    for (std::size_t i = 0; i < odd.size(); i += 7)
+        odd[i] = std::numeric_limits<float>::quiet_NaN();
+    strip.load(test::snapshotOf(odd));
+    strip.view.setTouchBarSize({685.0, 30.0});
+    strip.view.renderWaveform();
+    ASSERT_EQ(strip.bars().size(), 228u);
+    for (const auto& bar : strip.bars()) {
+        EXPECT_TRUE(std::isfinite(bar->bounds().size.height));
+        EXPECT_TRUE(std::isfinite(bar->position().y));
+        EXPECT_LE(bar->frame().maxY(), 30.25 + 1e-9);
+        EXPECT_GE(bar->frame().minY(), -0.25 - 1e-9);
+        EXPECT_TRUE(std::isfinite(bar->backgroundColor().r));
+    }
+}
+
+TEST(WaveformScan, VectorLoopCountsExactlyAsTheFrameByFrameRules) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> level(-1.0f, 1.0f);
+    std::vector<float> a(2000), b(2000);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const int kind = static_cast<int>(random() % 10);
+        a[i] = kind == 0 ? 0.0f : kind == 1 ? -0.0f : level(random);
+        b[i] = level(random) * 1.5f;
+    }
+    a[517] = std::numeric_limits<float>::quiet_NaN();
+    b[900] = std::numeric_limits<float>::quiet_NaN();
+
+    const std::size_t bounds[][2] = {{0, 0},      {0, 1},    {0, 7},       {0, 8},
+                                     {0, 9},      {1, 9},    {3, 20},      {500, 530},
+                                     {511, 2000}, {0, 2000}, {1999, 2000}, {893, 907}};
+    for (const auto& [begin, end] : bounds) {
+        for (const bool stereo : {false, true}) {
+            SCOPED_TRACE(testing::Message() << begin << ".." << end << (stereo ? " stereo" : ""));
+            float hi = 0.0f, lo = 0.0f;
+            for (std::size_t i = begin; i < end; ++i) {
+                for (const float x : {a[i], stereo ? b[i] : 0.0f}) {
+                    if (x > hi) hi = x;
+                    if (x < lo) lo = x;
+                }
+            }
+            const ColumnScan s =
+                scanWaveformColumn(a.data(), stereo ? b.data() : nullptr, begin, end);
+            EXPECT_EQ(s.hi, hi);
+            EXPECT_EQ(s.lo, lo);
+            EXPECT_EQ(s.crossings, crossingsOf(a, begin, end));
+        }
+    }
+}

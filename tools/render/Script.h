@@ -1,0 +1,40 @@
+#pragma once
+// A scripted performance: one command a line, times in seconds, "#" starts a comment.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vornik::render {
+
+struct Command {
+    enum class Kind { Load, Drop, Down, Move, Up, Cancel, Set, Press, Key, Snapshot, Dump };
+    int line = 0;
+    double time = 0.0;
+    Kind kind = Kind::Load;
+    std::filesystem::path path;  // load, drop, snapshot, dump: resolved against the script's folder
+    std::string name;            // set: the control; press: the button; key: space or r
+    long finger = 0;             // down, move, up, cancel
+    double value = 0.0;          // down, move: x in points; set: the control's value
+    bool keyDown = false;        // key: down or up
+};
+
+struct Script {
+    double stripWidth = 1000.0;
+    double stripHeight = 30.0;
+    double length = 0.0;
+    std::vector<Command> commands;  // in the order written; applied in order of time, then line
+};
+
+struct ScriptError {
+    int line = 0;
+    std::string message;
+};
+
+// Parses a whole script. Paths are relative to `folder`; files to be read must exist.
+// On the first fault, returns nothing and fills `error`.
+std::optional<Script> parseScript(const std::string& text, const std::filesystem::path& folder,
+                                  ScriptError& error);
+
+}  // namespace vornik::render

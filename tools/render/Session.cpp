@@ -1,0 +1,278 @@
+#include "Session.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "base/Constants.h"
+#include "base/Log.h"
+#include "display/MainView.h"
+#include "display/Renderer.h"
+#include "display/Transaction.h"
+#include "sample/CaptureSourceFile.h"
+#include "sample/Recorder.h"
+
+namespace vornik::render {
+namespace {
+
+std::filesystem::path makeRecordDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vornik-render-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return std::filesystem::temp_directory_path();
+    return pattern;
+}
+
+// JSON numbers: shortest text that reads back the same double; non-finite values as null.
+std::string num(double v) {
+    if (!std::isfinite(v)) return "null";
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    return std::string(text, end);
+}
+
+}  // namespace
+
+Session::Session(const Script& script, std::filesystem::path input)
+    : script_(script), recordDir_(makeRecordDir()) {
+    Transaction::setClock(&clock_);
+    const char* assets = std::getenv("VORNIK_ASSETS");
+    controller_ = std::make_unique<WindowController>(loop_, assets ? assets : VORNIK_ASSETS_DIR);
+    controller_->makeTouchBar();
+    view_ = controller_->mainView();
+    // Every control exists from the start, as if each bar had been shown once.
+    for (int mode = 0; mode < 4; ++mode) {
+        for (const auto& id : WindowController::controlsBarItems(mode)) {
+            controller_->makeItemForIdentifier(id);
+        }
+    }
+    for (const auto& id : WindowController::effectsBarItems()) {
+        controller_->makeItemForIdentifier(id);
+    }
+    controller_->stripLayer(Size{script.stripWidth, script.stripHeight});
+    std::unique_ptr<CaptureSource> source;
+    if (!input.empty()) {
+        auto file = std::make_unique<FileCaptureSource>(std::move(input));
+        capture_ = file.get();
+        source = std::move(file);
+    }
+    view_->setRecorder(std::make_unique<Recorder>(recordDir_, std::move(source)));
+}
+
+Session::~Session() {
+    controller_.reset();
+    Transaction::setClock(nullptr);
+    std::error_code ec;
+    std::filesystem::remove_all(recordDir_, ec);
+}
+
+bool Session::run(std::vector<float>& mix) {
+    const auto total = static_cast<std::int64_t>(std::llround(script_.length * kOutputSampleRate));
+    mix.assign(static_cast<std::size_t>(total) * 2, 0.0f);
+    float left[kBlockFrames], right[kBlockFrames];
+    std::size_t next = 0;
+    std::int64_t nextUpdate = 0;
+    double pumped = 0.0;  // input frames fed to the recorder so far
+    for (std::int64_t frame = 0; frame < total; frame += kBlockFrames) {
+        const double now = static_cast<double>(frame) / kOutputSampleRate;
+        clock_.set(now);
+        loop_.runDue();
+        // Events at T apply at the first block that starts at or after T.
+        while (next < script_.commands.size() && script_.commands[next].time <= now) {
+            apply(script_.commands[next++]);
+        }
+        if (frame >= nextUpdate) {
+            Transaction::flush();  // the display update joins here when it lands
+            nextUpdate += kUpdateFrames;
+        }
+        const int n = static_cast<int>(std::min<std::int64_t>(kBlockFrames, total - frame));
+        view_->renderOutput(left, right, n);
+        if (capture_ && view_->recording()) {
+            // The microphone runs at 44.1 kHz: feed what it would have heard during this block.
+            const double due = pumped + n * (static_cast<double>(kRecordingSampleRate) / kOutputSampleRate);
+            const auto frames = static_cast<std::size_t>(std::floor(due) - std::floor(pumped));
+            capture_->pump(frames);
+            pumped = due;
+        }
+        for (int i = 0; i < n; ++i) {
+            mix[static_cast<std::size_t>(frame + i) * 2] = left[i];
+            mix[static_cast<std::size_t>(frame + i) * 2 + 1] = right[i];
+        }
+    }
+    // Whatever is due at the very end (a dump at the last instant, say).
+    clock_.set(script_.length);
+    loop_.runDue();
+    while (next < script_.commands.size()) apply(script_.commands[next++]);
+    if (view_->recording()) view_->recordingEnd();
+    return ok_;
+}
+
+int Session::activeVoices() const {
+    int n = 0;
+    for (const Playhead& p : view_->playheads()) n += p.active() ? 1 : 0;
+    return n;
+}
+
+void Session::apply(const Command& c) {
+    switch (c.kind) {
+        case Command::Kind::Load:
+            view_->loadFile(c.path.string());
+            break;
+        case Command::Kind::Drop:
+            view_->loadFile(c.path.string());
+            controller_->resetTransposition();
+            break;
+        case Command::Kind::Down:
+        case Command::Kind::Move:
+        case Command::Kind::Up:
+        case Command::Kind::Cancel:
+            touch(c);
+            break;
+        case Command::Kind::Set:
+            set(c);
+            break;
+        case Command::Kind::Press:
+            if (c.name == "effects") {
+                controller_->effectsButton()->sendAction();
+            } else {
+                controller_->controlsButton()->sendAction();
+            }
+            break;
+        case Command::Kind::Snapshot:
+            writeSnapshot(c.path);
+            break;
+        case Command::Kind::Dump:
+            writeDump(c.path);
+            break;
+        default:
+            logf("line %d: this command is not playable yet", c.line);
+            break;
+    }
+}
+
+void Session::touch(const Command& c) {
+    const double y = script_.stripHeight / 2;
+    auto it = fingers_.find(c.finger);
+    if (c.kind == Command::Kind::Down) {
+        if (it != fingers_.end()) {
+            logf("line %d: finger %ld is already down", c.line, c.finger);
+            return;
+        }
+        const Finger f{nextTouchId_++, {c.value, y}};
+        fingers_[c.finger] = f;
+        controller_->stripTouch(TouchPhase::Began, Touch{f.id, f.location, f.location});
+        return;
+    }
+    if (it == fingers_.end()) {
+        logf("line %d: finger %ld is not down", c.line, c.finger);
+        return;
+    }
+    Finger& f = it->second;
+    const Point previous = f.location;
+    if (c.kind == Command::Kind::Move) {
+        f.location = {c.value, y};
+        controller_->stripTouch(TouchPhase::Moved, Touch{f.id, f.location, previous});
+        return;
+    }
+    const TouchPhase phase = c.kind == Command::Kind::Up ? TouchPhase::Ended : TouchPhase::Cancelled;
+    controller_->stripTouch(phase, Touch{f.id, f.location, previous});
+    fingers_.erase(it);
+}
+
+void Session::set(const Command& c) {
+    WindowController& w = *controller_;
+    auto slide = [&](const std::shared_ptr<Slider>& slider) {
+        slider->setDoubleValue(c.value);
+        slider->sendAction();
+    };
+    if (c.name == "mode") {
+        w.modeSegments()->setSelectedSegment(static_cast<int>(c.value));
+        w.modeSegments()->sendAction();
+    } else if (c.name == "slices" || c.name == "transpose") {
+        const auto& stepper = c.name == "slices" ? w.slicesStepper() : w.transposeStepper();
+        stepper->setValue(c.value);
+        stepper->sendAction();
+    } else if (c.name == "attack") {
+        slide(w.attackSlider());
+    } else if (c.name == "decay") {
+        slide(w.decaySlider());
+    } else if (c.name == "delay") {
+        slide(w.delaySlider());
+    } else if (c.name == "feedback") {
+        slide(w.feedbackSlider());
+    } else if (c.name == "reverb") {
+        slide(w.reverbSlider());
+    } else if (c.name == "filter") {
+        slide(w.filterSlider());
+    }
+}
+
+void Session::writeSnapshot(const std::filesystem::path& path) {
+    Renderer renderer;
+    const auto& strip = controller_->stripLayer(Size{script_.stripWidth, script_.stripHeight});
+    renderer.render(*strip, kSnapshotZoom, clock_.now());
+    if (!renderer.writePng(path.string())) {
+        logLine("cannot write the snapshot " + path.string());
+        ok_ = false;
+    }
+}
+
+void Session::writeDump(const std::filesystem::path& path) {
+    MainView& v = *view_;
+    std::ostringstream j;
+    j << "{\n";
+    j << "  \"playMode\": " << v.playMode() << ",\n";
+    j << "  \"numSlices\": " << v.numSlices() << ",\n";
+    j << "  \"transpose\": " << v.transpose() << ",\n";
+    j << "  \"attack\": " << num(v.attack()) << ",\n";
+    j << "  \"decay\": " << num(v.decay()) << ",\n";
+    j << "  \"recording\": " << (v.recording() ? "true" : "false") << ",\n";
+    j << "  \"currentBar\": " << controller_->currentBar() << ",\n";
+    j << "  \"secondaryBar\": " << controller_->secondaryBar() << ",\n";
+    j << "  \"touchBarSize\": [" << num(v.touchBarSize().x) << ", " << num(v.touchBarSize().y)
+      << "],\n";
+    j << "  \"fileBufferLength\": " << v.fileBufferLength() << ",\n";
+    j << "  \"fileSampleRate\": " << num(v.audioFileSampleRate()) << ",\n";
+    j << "  \"fileChannels\": " << v.audioFileChannelCount() << ",\n";
+    j << "  \"slices\": [";
+    bool first = true;
+    for (const Slice& s : v.slices()) {
+        j << (first ? "\n" : ",\n") << "    {\"pos\": " << num(s.pos) << ", \"end\": " << num(s.end)
+          << ", \"highlightOpacity\": " << num(s.highlightOpacity) << "}";
+        first = false;
+    }
+    j << (first ? "],\n" : "\n  ],\n");
+    j << "  \"voices\": [";
+    first = true;
+    for (std::size_t i = 0; i < kVoiceCount; ++i) {
+        const Playhead& p = v.playheads()[i];
+        if (!p.active()) continue;
+        j << (first ? "\n" : ",\n") << "    {\"index\": " << i << ", \"mode\": " << p.mode()
+          << ", \"amp\": " << num(p.amp()) << ", \"pos\": " << num(p.pos())
+          << ", \"frameStart\": " << num(p.frameStart()) << ", \"frameEnd\": "
+          << num(p.frameEnd()) << ", \"rate\": " << num(p.rate()) << ", \"envelope\": "
+          << num(p.envelope()) << ", \"fadeOut\": " << (p.fadeOut() ? "true" : "false")
+          << ", \"touchid\": " << p.touchid() << ", \"looperPos\": " << num(p.looperPos())
+          << ", \"looperCrossfade\": " << num(p.looperCrossfade()) << ", \"bowPos\": "
+          << num(p.bowPos()) << ", \"bowAmp\": " << num(p.bowAmp()) << "}";
+        first = false;
+    }
+    j << (first ? "],\n" : "\n  ],\n");
+    j << "  \"effects\": {\"lowpassBypass\": " << (v.lowpassBypass() ? "true" : "false")
+      << ", \"lowpassFrequency\": " << num(v.lowpassFrequency())
+      << ", \"highpassBypass\": " << (v.highpassBypass() ? "true" : "false")
+      << ", \"highpassFrequency\": " << num(v.highpassFrequency())
+      << ", \"delayTime\": " << num(v.delayTime()) << ", \"delayFeedback\": "
+      << num(v.delayFeedback()) << ", \"delayWetDryMix\": " << num(v.delayWetDryMix())
+      << ", \"reverbWetDryMix\": " << num(v.reverbWetDryMix()) << "}\n";
+    j << "}\n";
+    std::ofstream out(path);
+    out << j.str();
+    if (!out) {
+        logLine("cannot write the dump " + path.string());
+        ok_ = false;
+    }
+}
+
+}  // namespace vornik::render

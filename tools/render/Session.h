@@ -1,0 +1,62 @@
+#pragma once
+// Plays a script on the real instrument on a virtual clock and writes what was heard and seen.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Script.h"
+#include "base/RunLoop.h"
+
+#include <map>
+
+#include "app/WindowController.h"
+
+namespace vornik {
+class FileCaptureSource;
+}  // namespace vornik
+
+namespace vornik::render {
+
+class Session {
+public:
+    static constexpr int kBlockFrames = 64;     // the graph is pulled in device-sized blocks
+    static constexpr int kUpdateFrames = 800;   // one display frame at 60 Hz of rendered time
+    static constexpr double kSnapshotZoom = 2.0;
+
+    // `input`: a WAV file the recorder hears instead of a microphone (empty: silence).
+    Session(const Script& script, std::filesystem::path input);
+    ~Session();
+
+    // Renders the whole script; the final mix, interleaved stereo at 48 kHz. False after a fault
+    // that was logged (an unwritable snapshot, say).
+    bool run(std::vector<float>& mix);
+
+    // Voices still switched on. Thread: main, after run().
+    int activeVoices() const;
+
+private:
+    void apply(const Command& c);
+    void touch(const Command& c);
+    void set(const Command& c);
+    void writeDump(const std::filesystem::path& path);
+    void writeSnapshot(const std::filesystem::path& path);
+
+    const Script& script_;
+    ManualClock clock_;
+    RunLoop loop_{clock_};
+    std::filesystem::path recordDir_;
+    FileCaptureSource* capture_ = nullptr;  // owned by the view's recorder
+    std::unique_ptr<WindowController> controller_;
+    MainView* view_ = nullptr;  // owned by the controller
+    struct Finger {
+        TouchId id;
+        Point location;
+    };
+    std::map<long, Finger> fingers_;  // the script's fingers that are down
+    TouchId nextTouchId_ = 1;
+    bool ok_ = true;
+};
+
+}  // namespace vornik::render
