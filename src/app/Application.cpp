@@ -412,22 +412,16 @@ void Application::raiseWindow() {
 }
 
 void Application::resetTransposition() {
-    MainView* view = mainView();
-    if (view == nullptr) return;
-    // Through the stepper, so that it reads "original"; a stepper not built yet reads 0.
-    double value = 0.0;
-    if (const auto& stepper = controller_->transposeStepper()) {
-        stepper->setValue(0.0);
-        value = stepper->value();
-    }
-    view->setTranspose(static_cast<int>(value));
+    // Through the stepper, so that it reads "original"; nothing without an instrument.
+    if (controller_) controller_->resetTransposition();
 }
 
 // --- Frames -----------------------------------------------------------------------------------
 
 void Application::frame() {
     if (!controller_) return;
-    // [display] the instrument's per-frame update: if (MainView* view = mainView()) view->update();
+    // The instrument's display tick: cursors, finished voices, flashes, the oscilloscope.
+    if (MainView* view = mainView()) view->update();
     const Uint32 flags = SDL_GetWindowFlags(window_);
     if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
     bool changed = needsPresent_;

@@ -162,6 +162,7 @@ FileChooser::~FileChooser() {
     }
     thread_.join();
     ::close(shared_->wakeFd);
+    ::close(shared_->wakeReadFd);
 }
 
 bool FileChooser::open(const std::vector<std::string>& command, Done done) {
@@ -209,10 +210,14 @@ bool FileChooser::open(const std::vector<std::string>& command, Done done) {
         return false;
     }
 
-    if (shared_) ::close(shared_->wakeFd);
+    if (shared_) {
+        ::close(shared_->wakeFd);
+        ::close(shared_->wakeReadFd);
+    }
     shared_ = std::make_shared<Shared>();
     shared_->pid = pid;
     shared_->wakeFd = wake[1];
+    shared_->wakeReadFd = wake[0];
     done_ = std::make_shared<Done>(std::move(done));
     open_ = true;
     std::weak_ptr<Done> answer = done_;
@@ -237,7 +242,6 @@ bool FileChooser::open(const std::vector<std::string>& command, Done done) {
             }
         }
         ::close(fd);
-        ::close(wakeFd);
         // Wait for the end without reaping, so that the pid stays ours while the destructor
         // may still signal it; then reap under the lock.
         siginfo_t info{};

@@ -94,6 +94,7 @@ private:
         bool reaped = false;
         bool ended = false;     // ended by us: its exit is no failure
         int wakeFd = -1;        // written to stop the reader waiting for output
+        int wakeReadFd = -1;    // the reader's end; both closed only once the reader is done
     };
 
     RunLoop& runLoop_;
