@@ -30,15 +30,18 @@ SDL_Texture* textureFromImage(SDL_Renderer* renderer, const Image& image) {
             if (a == 255) {
                 out = p;
             } else if (a != 0) {
-                auto straight = [a](std::uint32_t c) { return std::min(255u, (c * 255 + a / 2) / a); };
+                auto straight = [a](std::uint32_t c) {
+                    return std::min(255u, (c * 255 + a / 2) / a);
+                };
                 out = (a << 24) | (straight((p >> 16) & 0xff) << 16) |
                       (straight((p >> 8) & 0xff) << 8) | straight(p & 0xff);
             }
             pixels[static_cast<std::size_t>(y) * image.width() + x] = out;
         }
     }
-    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888,
-                                             SDL_TEXTUREACCESS_STATIC, image.width(), image.height());
+    SDL_Texture* texture =
+        SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STATIC,
+                          image.width(), image.height());
     if (texture == nullptr) {
         logf("cannot make a texture of %d x %d pixels: %s", image.width(), image.height(),
              SDL_GetError());
@@ -68,8 +71,8 @@ void fillDisc(SDL_Renderer* renderer, float cx, float cy, float radius, SDL_Colo
     vertices[0] = SDL_Vertex{{cx, cy}, colour, {0.0f, 0.0f}};
     for (int i = 0; i < kSegments; ++i) {
         const float a = static_cast<float>(2.0 * M_PI * i / kSegments);
-        vertices[i + 1] =
-            SDL_Vertex{{cx + radius * std::cos(a), cy + radius * std::sin(a)}, colour, {0.0f, 0.0f}};
+        vertices[i + 1] = SDL_Vertex{
+            {cx + radius * std::cos(a), cy + radius * std::sin(a)}, colour, {0.0f, 0.0f}};
         indices[3 * i] = 0;
         indices[3 * i + 1] = i + 1;
         indices[3 * i + 2] = (i + 1) % kSegments + 1;
@@ -137,10 +140,11 @@ int Application::run() {
         view->initAudioEngine(MainView::AudioOutput::kDevice);
         return view;
     });
-    controller_->setInstrumentTouchHandler([](MainView& view, TouchPhase phase, const Touch& touch) {
-        // [performance] the instrument's touch dispatch: began, moved, ended, cancelled
-        (void)view, (void)phase, (void)touch;
-    });
+    controller_->setInstrumentTouchHandler(
+        [](MainView& view, TouchPhase phase, const Touch& touch) {
+            // [performance] the instrument's touch dispatch: began, moved, ended, cancelled
+            (void)view, (void)phase, (void)touch;
+        });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     loadPictures();
     updateGeometry();
@@ -182,16 +186,18 @@ bool Application::openWindow() {
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     SDL_SetHint(SDL_HINT_APP_NAME, "Vornik");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        logf("no display available (%s): run vornik in a desktop session (X11 or Wayland), or "
-             "without a screen under xvfb-run",
-             SDL_GetError());
+        logf(
+            "no display available (%s): run vornik in a desktop session (X11 or Wayland), or "
+            "without a screen under xvfb-run",
+            SDL_GetError());
         return false;
     }
     sdlStarted_ = true;
     SDL_Rect usable{};
     const int width = defaultWindowWidth(
         options_.zoom, SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
-    const int height = app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
+    const int height =
+        app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
     window_ = SDL_CreateWindow(app::kWindowTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                width, height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (window_ == nullptr) {
@@ -200,7 +206,8 @@ bool Application::openWindow() {
     }
     SDL_SetWindowMinimumSize(window_, 160,
                              static_cast<int>(std::ceil(app::kStripHeight * options_.zoom)) + 40);
-    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    renderer_ =
+        SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (renderer_ == nullptr) {
         logf("no display available: cannot draw into the window (%s)", SDL_GetError());
@@ -214,9 +221,8 @@ bool Application::openWindow() {
 
     SDL_DisplayMode mode{};
     const int display = SDL_GetWindowDisplayIndex(window_);
-    const int rate = display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0
-                         ? mode.refresh_rate
-                         : 0;
+    const int rate =
+        display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 ? mode.refresh_rate : 0;
     framePeriod_ = 1.0 / (rate > 0 ? rate : app::kFallbackRefreshRate);
     return true;
 }
@@ -366,8 +372,9 @@ void Application::handleKey(const SDL_KeyboardEvent& key) {
 void Application::openDocument() {
     const auto command = FileChooser::findCommand(audioFileExtensions());
     if (command.empty()) {
-        logLine("no file chooser found (zenity or kdialog): drop an audio file on the window, or "
-                "name it when starting: vornik FILE");
+        logLine(
+            "no file chooser found (zenity or kdialog): drop an audio file on the window, or "
+            "name it when starting: vornik FILE");
         return;
     }
     chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });
@@ -441,7 +448,8 @@ bool Application::drawStrip() {
     bool same = lastStrip_.size() == static_cast<std::size_t>(w) * h && stripTexture_ != nullptr &&
                 stripTextureWidth_ == w && stripTextureHeight_ == h;
     for (int y = 0; same && y < h; ++y) {
-        same = std::memcmp(image.data() + y * image.stride(), lastStrip_.data() + y * w, rowBytes) == 0;
+        same = std::memcmp(image.data() + y * image.stride(), lastStrip_.data() + y * w,
+                           rowBytes) == 0;
     }
     if (same) return false;
     lastStrip_.resize(static_cast<std::size_t>(w) * h);
@@ -498,8 +506,9 @@ void Application::present(bool capture) {
         if (opacity > 0.0f && linkTexture_ != nullptr) {
             const double k = layout.scale();
             const Rect f = button.frame();  // picture points, y up
-            const SDL_FRect dst{float(r.minX() + f.minX() * k) * s, float(r.maxY() - f.maxY() * k) * s,
-                                float(f.size.width * k) * s, float(f.size.height * k) * s};
+            const SDL_FRect dst{float(r.minX() + f.minX() * k) * s,
+                                float(r.maxY() - f.maxY() * k) * s, float(f.size.width * k) * s,
+                                float(f.size.height * k) * s};
             SDL_SetTextureAlphaMod(linkTexture_, static_cast<Uint8>(std::lround(opacity * 255.0f)));
             SDL_RenderCopyF(renderer_, linkTexture_, nullptr, &dst);
         }
@@ -538,7 +547,8 @@ void Application::present(bool capture) {
             SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, data,
                                  cairo_image_surface_get_stride(surface)) == 0) {
             for (int y = 0; y < h; ++y) {  // the window is opaque
-                auto* row = reinterpret_cast<std::uint32_t*>(data + y * cairo_image_surface_get_stride(surface));
+                auto* row = reinterpret_cast<std::uint32_t*>(
+                    data + y * cairo_image_surface_get_stride(surface));
                 for (int x = 0; x < w; ++x) row[x] |= 0xff000000u;
             }
             cairo_surface_mark_dirty(surface);

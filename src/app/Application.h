@@ -127,8 +127,8 @@ private:
     int stripTextureWidth_ = 0;
     int stripTextureHeight_ = 0;
 
-    Size windowSize_;     // window units
-    double pixelScale_ = 1.0;  // output pixels per window unit
+    Size windowSize_;           // window units
+    double pixelScale_ = 1.0;   // output pixels per window unit
     double stripHeight_ = 0.0;  // points
     double framePeriod_ = 1.0 / 60.0;
     bool running_ = false;

@@ -66,8 +66,9 @@ double illustrationLevel(double u) {
     for (double h : hits) {
         if (u >= h) level = std::max(level, 0.95 * std::exp(-(u - h) * 28.0));
     }
-    if (u > 0.62) level = std::max(level, 0.55 + 0.3 * std::sin((u - 0.62) * 7.0) *
-                                                    std::exp(-(u - 0.62) * 2.5));
+    if (u > 0.62)
+        level =
+            std::max(level, 0.55 + 0.3 * std::sin((u - 0.62) * 7.0) * std::exp(-(u - 0.62) * 2.5));
     return std::min(level, 1.0);
 }
 
@@ -157,7 +158,8 @@ void drawWindowBackground(cairo_t* cr, bool dark) {
         cairo_stroke(cr);
     }
     setRgb(cr, p.faint);
-    text(cr, sx + 4, sy + sh + 30, 14, false, "slicer  \xc2\xb7  looper  \xc2\xb7  bow  \xc2\xb7  tape");
+    text(cr, sx + 4, sy + sh + 30, 14, false,
+         "slicer  \xc2\xb7  looper  \xc2\xb7  bow  \xc2\xb7  tape");
 
     // A hint towards the strip under the picture.
     setRgb(cr, p.faint);
@@ -168,8 +170,7 @@ void drawWindowBackground(cairo_t* cr, bool dark) {
     const char* link = "Visit the web page";
     const double lx = w * app::kLinkButtonXFraction;
     setRgb(cr, p.text);
-    text(cr, lx - textWidth(cr, 12, false, link) / 2, h - app::kLinkButtonY + 4.5, 12, false,
-         link);
+    text(cr, lx - textWidth(cr, 12, false, link) / 2, h - app::kLinkButtonY + 4.5, 12, false, link);
 }
 
 // --- Button and segment images: white line art on transparent, 60 x 60 pixels ------------------
@@ -269,11 +270,18 @@ constexpr double kDimmed = 0.4;  // the unselected segments
 }  // namespace
 
 const std::vector<std::string>& artworkNames() {
-    static const std::vector<std::string> names{
-        "Window Background",  "Window Background Dark", "effects@2x",
-        "controls@2x",        "slicer@2x",              "slicer.disabled@2x",
-        "looper@2x",          "looper.disabled@2x",     "bow@2x",
-        "bow.disabled@2x",    "tape@2x",                "tape.disabled@2x"};
+    static const std::vector<std::string> names{"Window Background",
+                                                "Window Background Dark",
+                                                "effects@2x",
+                                                "controls@2x",
+                                                "slicer@2x",
+                                                "slicer.disabled@2x",
+                                                "looper@2x",
+                                                "looper.disabled@2x",
+                                                "bow@2x",
+                                                "bow.disabled@2x",
+                                                "tape@2x",
+                                                "tape.disabled@2x"};
     return names;
 }
 

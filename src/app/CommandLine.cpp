@@ -66,8 +66,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 zoom > app::kMaxZoom) {
                 char text[160];
                 std::snprintf(text, sizeof text,
-                              "--zoom takes a number of pixels per point from %g to %g", app::kMinZoom,
-                              app::kMaxZoom);
+                              "--zoom takes a number of pixels per point from %g to %g",
+                              app::kMinZoom, app::kMaxZoom);
                 return fail(text);
             }
             result.options.zoom = zoom;
@@ -91,7 +91,8 @@ std::string usageText() {
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
            "window. FILE is an audio file to load at start.\n"
            "\n"
-           "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points high)\n"
+           "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points "
+           "high)\n"
            "  --help          this text\n"
            "  --version       the version\n"
            "\n"

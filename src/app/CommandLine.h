@@ -9,10 +9,10 @@
 namespace vornik {
 
 struct ApplicationOptions {
-    std::string file;            // an audio file to load at start; empty for none
-    double zoom = 2.0;           // pixels per point of the strip
-    int frames = 0;              // quit after this many display frames; 0 runs until closed
-    std::string screenshot;      // write the window's picture here when quitting
+    std::string file;        // an audio file to load at start; empty for none
+    double zoom = 2.0;       // pixels per point of the strip
+    int frames = 0;          // quit after this many display frames; 0 runs until closed
+    std::string screenshot;  // write the window's picture here when quitting
 };
 
 struct CommandLine {

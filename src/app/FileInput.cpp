@@ -138,7 +138,11 @@ std::vector<std::string> FileChooser::findCommand(const std::vector<std::string>
     }
     if (commandExists("kdialog")) {
         const char* home = std::getenv("HOME");
-        return {"kdialog", "--title", title, "--getopenfilename", home ? home : ".",
+        return {"kdialog",
+                "--title",
+                title,
+                "--getopenfilename",
+                home ? home : ".",
                 patterns.empty() ? std::string("*") : patterns + "|Audio files"};
     }
     return {};

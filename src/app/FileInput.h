@@ -7,6 +7,7 @@
 // dropped file is audio; a file that then cannot be decoded is the loader's to report.
 
 #include <SDL_events.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <functional>
@@ -14,7 +15,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -90,11 +90,11 @@ public:
 private:
     struct Shared {
         std::mutex mutex;
-        pid_t pid = -1;         // also the id of the child's own process group
+        pid_t pid = -1;  // also the id of the child's own process group
         bool reaped = false;
-        bool ended = false;     // ended by us: its exit is no failure
-        int wakeFd = -1;        // written to stop the reader waiting for output
-        int wakeReadFd = -1;    // the reader's end; both closed only once the reader is done
+        bool ended = false;   // ended by us: its exit is no failure
+        int wakeFd = -1;      // written to stop the reader waiting for output
+        int wakeReadFd = -1;  // the reader's end; both closed only once the reader is done
     };
 
     RunLoop& runLoop_;

@@ -88,11 +88,11 @@ private:
     TouchId nextIdentity_ = 1;
 
     std::vector<Finger> fingers_;
-    std::optional<Touch> mouse_;       // the finger of the pressed left button
-    bool mouseHolds_ = false;          // it was pressed with Shift: it stays down on release
-    bool swallowingClick_ = false;     // this press lifted a held finger: its motion does nothing
-    std::vector<Touch> held_;          // fingers left down by Shift-clicks
-    std::vector<Touch> batch_;         // reused for each delivery
+    std::optional<Touch> mouse_;    // the finger of the pressed left button
+    bool mouseHolds_ = false;       // it was pressed with Shift: it stays down on release
+    bool swallowingClick_ = false;  // this press lifted a held finger: its motion does nothing
+    std::vector<Touch> held_;       // fingers left down by Shift-clicks
+    std::vector<Touch> batch_;      // reused for each delivery
 };
 
 }  // namespace vornik

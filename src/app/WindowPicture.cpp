@@ -47,9 +47,11 @@ LinkButton::LinkButton(Appearance appearance, double pictureWidth) : layer_(Laye
     layer_->setBounds(Rect::make(0.0, 0.0, app::kLinkButtonWidth, app::kLinkButtonHeight));
     layer_->setAnchorPoint(Point{0.5, 0.5});
     layer_->setPosition(Point{pictureWidth * app::kLinkButtonXFraction, app::kLinkButtonY});
-    layer_->setBackgroundColor(Color::white(app::kLinkButtonLightWhite, app::kLinkButtonLightAlpha));
+    layer_->setBackgroundColor(
+        Color::white(app::kLinkButtonLightWhite, app::kLinkButtonLightAlpha));
     if (appearance == Appearance::Dark) {
-        layer_->setBackgroundColor(Color::white(app::kLinkButtonDarkWhite, app::kLinkButtonDarkAlpha));
+        layer_->setBackgroundColor(
+            Color::white(app::kLinkButtonDarkWhite, app::kLinkButtonDarkAlpha));
     }
     layer_->setOpacity(0.0f);
     layer_->setCornerRadius(app::kLinkButtonCornerRadius);

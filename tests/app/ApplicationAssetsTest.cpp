@@ -75,7 +75,7 @@ TEST(ApplicationAssetsTest, DemoSampleIsItsSynthesis) {
     ASSERT_EQ(synthesized.size(), 2u * 132300u);
     float peak = 0.0f;
     for (float v : synthesized) peak = std::max(peak, std::fabs(v));
-    EXPECT_NEAR(peak, 0.891f, 0.001f);  // -1 dBFS
+    EXPECT_NEAR(peak, 0.891f, 0.001f);               // -1 dBFS
     EXPECT_EQ(synthesizeDemoSample(), synthesized);  // the same on every run
 
     SF_INFO info{};

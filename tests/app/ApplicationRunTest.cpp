@@ -135,7 +135,8 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     Application app(options);
 
     std::vector<std::pair<TouchPhase, TouchId>> touches;
-    app.setTouchLog([&](TouchPhase phase, const Touch& t) { touches.emplace_back(phase, t.identity); });
+    app.setTouchLog(
+        [&](TouchPhase phase, const Touch& t) { touches.emplace_back(phase, t.identity); });
 
     struct Seen {
         bool instrument = false, loaded = false, controlsShown = false, backToInstrument = false;
@@ -184,7 +185,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 }
                 seen.filesAfterDrop = a.loadedFiles().size();
                 pushDrop(w, {dropped.string(), demo.string()});  // two: refused
-                pushDrop(w, {(home / "notes.txt").string()});   // not audio: refused
+                pushDrop(w, {(home / "notes.txt").string()});    // not audio: refused
                 break;
             case 10:
                 seen.filesAfterRefusals = a.loadedFiles().size();

@@ -27,7 +27,8 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
     EXPECT_EQ(c.options.file, "song.wav");
     EXPECT_DOUBLE_EQ(c.options.zoom, 3.0);
 
-    c = parseCommandLine(Args{"--zoom=1.5", "--frames", "120", "--screenshot", "shot.png", "a.wav"});
+    c = parseCommandLine(
+        Args{"--zoom=1.5", "--frames", "120", "--screenshot", "shot.png", "a.wav"});
     EXPECT_EQ(c.action, CommandLine::Action::Run);
     EXPECT_DOUBLE_EQ(c.options.zoom, 1.5);
     EXPECT_EQ(c.options.frames, 120);
@@ -43,10 +44,10 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
 }
 
 TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
-    for (const Args& args : {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "nan"},
-                             Args{"--zoom", "2x"}, Args{"--zoom", "100"}, Args{"--frames", "-1"},
-                             Args{"--frames", "many"}, Args{"--screenshot"}, Args{"--loud"},
-                             Args{"a.wav", "b.wav"}}) {
+    for (const Args& args :
+         {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "nan"}, Args{"--zoom", "2x"},
+          Args{"--zoom", "100"}, Args{"--frames", "-1"}, Args{"--frames", "many"},
+          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}}) {
         const CommandLine c = parseCommandLine(args);
         EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(c.error.empty());
@@ -92,7 +93,7 @@ TEST(ApplicationWindowTest, PictureFillsTheSpaceAboveTheStripAtTheStartingSize) 
 }
 
 TEST(ApplicationWindowTest, WindowStartsAsWideAsTheDesignedStripWhereTheScreenAllows) {
-    EXPECT_EQ(defaultWindowWidth(2.0, 0), 2170);     // screen unknown: 1085 points at zoom 2
+    EXPECT_EQ(defaultWindowWidth(2.0, 0), 2170);  // screen unknown: 1085 points at zoom 2
     EXPECT_EQ(defaultWindowWidth(2.0, 3840), 2170);
     EXPECT_EQ(defaultWindowWidth(2.0, 1920), 1824);  // 95% of the screen
     EXPECT_EQ(defaultWindowWidth(1.0, 1920), 1085);

@@ -1,8 +1,6 @@
 // Drops (one audio file, several files, text, the extension alone deciding) and the desktop's
 // file chooser run as a child process whose answer comes back through the run loop.
 
-#include "app/FileInput.h"
-
 #include <SDL_stdinc.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/FileInput.h"
 #include "support/LogLines.h"
 
 namespace vornik {
@@ -154,8 +153,8 @@ class FileChooserThreadsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("vornik-chooser-" + std::to_string(::getpid()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              ("vornik-chooser-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }

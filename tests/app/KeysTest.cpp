@@ -1,12 +1,12 @@
 // The space bar and r: short and long presses, auto-repeat, capital R, on a manual clock.
 
-#include "app/Keys.h"
-
 #include <SDL_keyboard.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "app/Keys.h"
 
 namespace vornik {
 namespace {
@@ -66,7 +66,8 @@ TEST_F(KeysTest, SpaceShortPressTogglesBetweenInstrumentAndLastControlBar) {
     EXPECT_EQ(target.current, 0);
     press(" ", 0.5);  // exactly the limit is still a short press
     EXPECT_EQ(target.current, 2);
-    EXPECT_EQ(target.calls, (Calls{"showBar 1", "showBar 0", "showBar 2", "showBar 0", "showBar 2"}));
+    EXPECT_EQ(target.calls,
+              (Calls{"showBar 1", "showBar 0", "showBar 2", "showBar 0", "showBar 2"}));
 }
 
 TEST_F(KeysTest, SpaceHeldShowsControlsOnlyWhileDown) {

@@ -1,11 +1,11 @@
 // Fingers and the mouse on the strip: identities, phases, touch-made mouse events, the held
 // mouse finger and focus loss.
 
-#include "app/StripInput.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "app/StripInput.h"
 
 namespace vornik {
 namespace {
@@ -193,9 +193,9 @@ TEST_F(StripInputTest, ShiftClickLeavesAHeldFingerUntilClickedAgain) {
 
 TEST_F(StripInputTest, FocusLossCancelsEveryFingerAtOnce) {
     input.handleEvent(button(SDL_MOUSEBUTTONDOWN, 200, 540), KMOD_LSHIFT);
-    input.handleEvent(button(SDL_MOUSEBUTTONUP, 200, 540), KMOD_LSHIFT);   // held
-    input.handleEvent(finger(SDL_FINGERDOWN, 1, 0.6f, 0.97f), 0);          // a finger
-    input.handleEvent(button(SDL_MOUSEBUTTONDOWN, 900, 540), 0);           // the mouse
+    input.handleEvent(button(SDL_MOUSEBUTTONUP, 200, 540), KMOD_LSHIFT);  // held
+    input.handleEvent(finger(SDL_FINGERDOWN, 1, 0.6f, 0.97f), 0);         // a finger
+    input.handleEvent(button(SDL_MOUSEBUTTONDOWN, 900, 540), 0);          // the mouse
     ASSERT_EQ(batches.size(), 3u);
     EXPECT_EQ(input.touchCount(), 3u);
 
