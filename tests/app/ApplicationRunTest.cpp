@@ -295,6 +295,37 @@ TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {
     EXPECT_EQ(app.appearance(), Appearance::Light);
 }
 
+TEST_F(ApplicationRunTest, ResizingTheWindowResizesTheStrip) {
+    ApplicationOptions options;
+    options.frames = 8;
+    options.zoom = 3.0;
+    Application app(options);
+    int before = 0, after = 0;
+    double instrumentWidth = 0.0;
+    std::vector<TouchPhase> phases;
+    app.setTouchLog([&](TouchPhase phase, const Touch&) { phases.push_back(phase); });
+    app.setFrameHook([&](Application& a, int frame) {
+        if (frame == 2) {
+            before = a.stripImage().width();
+            SDL_SetWindowSize(a.window(), 600, 300);
+        }
+        if (frame == 4) {
+            // The strip is now the bottom 90 units of 300: a click at y 250 is on it.
+            pushButton(a.windowID(), SDL_MOUSEBUTTONDOWN, 300, 250);
+            pushButton(a.windowID(), SDL_MOUSEBUTTONUP, 300, 250);
+        }
+        if (frame == 6) {
+            after = a.stripImage().width();
+            instrumentWidth = a.mainView()->touchBarSize().x;
+        }
+    });
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_EQ(before, 1000);  // the starting window (the offscreen screen is 1024 wide)
+    EXPECT_EQ(after, 600);    // 200 points at zoom 3
+    EXPECT_DOUBLE_EQ(instrumentWidth, 200.0);
+    EXPECT_EQ(phases, (std::vector<TouchPhase>{TouchPhase::Began, TouchPhase::Ended}));
+}
+
 TEST_F(ApplicationRunTest, NoDisplayIsAClearFailure) {
     ScopedEnv driver("SDL_VIDEODRIVER", "no-such-driver");
     test::LogLines log;
