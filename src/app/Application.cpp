@@ -193,6 +193,19 @@ bool Application::openWindow() {
         return false;
     }
     sdlStarted_ = true;
+    // Without a display SDL quietly falls back to a driver that draws nowhere; that is only
+    // wanted when asked for by name (tests, measurements).
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    const bool invisible = driver != nullptr && (std::strcmp(driver, "offscreen") == 0 ||
+                                                 std::strcmp(driver, "dummy") == 0 ||
+                                                 std::strcmp(driver, "evdev") == 0);
+    if (invisible && (asked == nullptr || std::strstr(asked, driver) == nullptr)) {
+        logf("no display available (only SDL's \"%s\" video driver started): run vornik in a "
+             "desktop session (X11 or Wayland), or without a screen under xvfb-run",
+             driver);
+        return false;
+    }
     SDL_Rect usable{};
     const int width = defaultWindowWidth(
         options_.zoom, SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);

@@ -26,9 +26,14 @@ namespace fs = std::filesystem;
 // Sets an environment variable for the scope of a test.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    // Sets it, or removes it when `value` is empty.
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
     }
     ~ScopedEnv() {
         if (old_) {
@@ -327,13 +332,29 @@ TEST_F(ApplicationRunTest, ResizingTheWindowResizesTheStrip) {
 }
 
 TEST_F(ApplicationRunTest, NoDisplayIsAClearFailure) {
-    ScopedEnv driver("SDL_VIDEODRIVER", "no-such-driver");
-    test::LogLines log;
-    Application app(ApplicationOptions{});
-    EXPECT_EQ(app.run(), kExitNoDisplay);
-    ASSERT_FALSE(log.lines.empty());
-    EXPECT_NE(log.lines.back().find("no display available"), std::string::npos);
-    EXPECT_EQ(app.mainView(), nullptr);
+    {
+        ScopedEnv driver("SDL_VIDEODRIVER", "no-such-driver");
+        test::LogLines log;
+        Application app(ApplicationOptions{});
+        EXPECT_EQ(app.run(), kExitNoDisplay);
+        ASSERT_FALSE(log.lines.empty());
+        EXPECT_NE(log.lines.back().find("no display available"), std::string::npos);
+        EXPECT_EQ(app.mainView(), nullptr);
+    }
+    {
+        // Nothing to show a window on: SDL would fall back to drawing nowhere.
+        ScopedEnv driver("SDL_VIDEODRIVER", std::nullopt);
+        ScopedEnv x11("DISPLAY", std::nullopt);
+        ScopedEnv wayland("WAYLAND_DISPLAY", std::nullopt);
+        ScopedEnv runtime("XDG_RUNTIME_DIR", home.string());
+        test::LogLines log;
+        ApplicationOptions options;
+        options.frames = 1;
+        Application app(options);
+        EXPECT_EQ(app.run(), kExitNoDisplay);
+        ASSERT_FALSE(log.lines.empty());
+        EXPECT_NE(log.lines.back().find("no display available"), std::string::npos);
+    }
 }
 
 }  // namespace
