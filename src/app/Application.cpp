@@ -148,6 +148,7 @@ int Application::run() {
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     loadPictures();
     updateGeometry();
+    shownBar_ = controller_->currentBar();
     if (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) applicationBecameActive();
 
     if (!options_.file.empty()) {
@@ -165,6 +166,7 @@ int Application::run() {
         SDL_Event event;
         while (running_ && SDL_PollEvent(&event)) handleEvent(event);
         runLoop_.runDue();
+        followBar();
         Transaction::flush();
         if (!running_) break;
         const double now = clock_.now();
@@ -197,13 +199,14 @@ bool Application::openWindow() {
     // wanted when asked for by name (tests, measurements).
     const char* driver = SDL_GetCurrentVideoDriver();
     const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
-    const bool invisible = driver != nullptr && (std::strcmp(driver, "offscreen") == 0 ||
-                                                 std::strcmp(driver, "dummy") == 0 ||
-                                                 std::strcmp(driver, "evdev") == 0);
+    const bool invisible = driver != nullptr &&
+                           (std::strcmp(driver, "offscreen") == 0 ||
+                            std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "evdev") == 0);
     if (invisible && (asked == nullptr || std::strstr(asked, driver) == nullptr)) {
-        logf("no display available (only SDL's \"%s\" video driver started): run vornik in a "
-             "desktop session (X11 or Wayland), or without a screen under xvfb-run",
-             driver);
+        logf(
+            "no display available (only SDL's \"%s\" video driver started): run vornik in a "
+            "desktop session (X11 or Wayland), or without a screen under xvfb-run",
+            driver);
         return false;
     }
     SDL_Rect usable{};
@@ -391,6 +394,14 @@ void Application::openDocument() {
         return;
     }
     chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });
+}
+
+void Application::followBar() {
+    if (!controller_ || controller_->currentBar() == shownBar_) return;
+    shownBar_ = controller_->currentBar();
+    // The items the fingers were on have left the strip (the controller let go of them): the
+    // fingers, held ones included, are lifted here too, so no marker stays behind.
+    stripInput_.cancelAll();
 }
 
 void Application::applicationBecameActive() { active_ = true; }

@@ -92,6 +92,7 @@ private:
     void handleEvent(const SDL_Event& event);
     void handleKey(const SDL_KeyboardEvent& key);
     void openDocument();
+    void followBar();
     void updateGeometry();
     void frame();
     bool drawStrip();
@@ -134,6 +135,7 @@ private:
     bool running_ = false;
     bool needsPresent_ = true;
     bool active_ = false;
+    int shownBar_ = 0;  // the bar the strip's fingers are on
     float shownLinkOpacity_ = -1.0f;
     std::vector<Point> shownHeld_;
     int frames_ = 0;

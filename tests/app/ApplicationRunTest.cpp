@@ -331,6 +331,38 @@ TEST_F(ApplicationRunTest, ResizingTheWindowResizesTheStrip) {
     EXPECT_EQ(phases, (std::vector<TouchPhase>{TouchPhase::Began, TouchPhase::Ended}));
 }
 
+TEST_F(ApplicationRunTest, SwitchingBarsLiftsTheStripsFingers) {
+    ApplicationOptions options;
+    options.frames = 7;
+    Application app(options);
+    std::vector<TouchPhase> phases;
+    app.setTouchLog([&](TouchPhase phase, const Touch&) { phases.push_back(phase); });
+    std::size_t heldBefore = 0, heldAfter = 9;
+    int bar = -1;
+    app.setFrameHook([&](Application& a, int frame) {
+        if (frame == 1) {
+            SDL_SetModState(KMOD_LSHIFT);
+            pushButton(a.windowID(), SDL_MOUSEBUTTONDOWN, 300, 545);
+            pushButton(a.windowID(), SDL_MOUSEBUTTONUP, 300, 545);
+        }
+        if (frame == 3) {
+            SDL_SetModState(KMOD_NONE);
+            heldBefore = a.stripInput().heldFingers().size();
+            pushKey(a.windowID(), SDL_KEYDOWN, SDLK_SPACE);
+            pushKey(a.windowID(), SDL_KEYUP, SDLK_SPACE);
+        }
+        if (frame == 5) {
+            heldAfter = a.stripInput().heldFingers().size();
+            bar = a.currentBar();
+        }
+    });
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_EQ(heldBefore, 1u);
+    EXPECT_EQ(heldAfter, 0u);
+    EXPECT_EQ(bar, 1);
+    EXPECT_EQ(phases, (std::vector<TouchPhase>{TouchPhase::Began, TouchPhase::Cancelled}));
+}
+
 TEST_F(ApplicationRunTest, NoDisplayIsAClearFailure) {
     {
         ScopedEnv driver("SDL_VIDEODRIVER", "no-such-driver");
