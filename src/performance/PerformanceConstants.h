@@ -8,7 +8,7 @@
 namespace vornik::performance {
 
 // Looper hint: shown this long after looper mode is chosen, fading in over the second figure.
-inline constexpr double kLooperHintDelay = 3.0;       // seconds
+inline constexpr double kLooperHintDelay = 3.0;         // seconds
 inline constexpr double kLooperHintFadeDuration = 0.5;  // seconds
 
 // Looper, bow and tape voices play at this gain.

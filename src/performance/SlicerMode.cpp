@@ -55,8 +55,8 @@ void MainView::slicerTouchDown(Point p, TouchId touch) {
         const auto lenf = static_cast<float>(len);
         const std::uint32_t start = truncateToFrame(lenf * slice->pos);
         const std::uint32_t length = truncateToFrame(lenf * span);
-        const auto amplitude = static_cast<float>(
-            (1.0f - r) * performance::kSlicerAmpSpan + performance::kSlicerAmpFloor);
+        const auto amplitude = static_cast<float>((1.0f - r) * performance::kSlicerAmpSpan +
+                                                  performance::kSlicerAmpFloor);
         // A slice whose end has not been laid out has no extent to place the finger in; its
         // loudness would not be a number and would poison the mix.
         if (!std::isfinite(amplitude)) return;

@@ -74,11 +74,20 @@ void MainView::touchesBegan(const TouchEvent& event) {
         if (!hasLocation(t)) continue;
         const Point p = t.location;
         switch (playMode_) {
-            case Playhead::kSlicer: slicerTouchDown(p, t.identity); break;
-            case Playhead::kLooper: looperTouchDown(p, t); break;
-            case Playhead::kBow: bowTouchDown(p, t.identity); break;
-            case Playhead::kTape: tapeTouchDown(p, t.identity); break;
-            default: break;
+            case Playhead::kSlicer:
+                slicerTouchDown(p, t.identity);
+                break;
+            case Playhead::kLooper:
+                looperTouchDown(p, t);
+                break;
+            case Playhead::kBow:
+                bowTouchDown(p, t.identity);
+                break;
+            case Playhead::kTape:
+                tapeTouchDown(p, t.identity);
+                break;
+            default:
+                break;
         }
     }
 }
@@ -90,11 +99,20 @@ void MainView::touchesMoved(const TouchEvent& event) {
         if (!hasIdentity(t) || !hasLocation(t)) continue;
         const Point p = t.location;
         switch (playMode_) {
-            case Playhead::kSlicer: slicerTouchMoved(p, t.previousLocation, t.identity); break;
-            case Playhead::kLooper: looperTouchMoved(p, t); break;
-            case Playhead::kBow: bowTouchMoved(p, t.identity); break;
-            case Playhead::kTape: tapeTouchMoved(p, t.identity); break;
-            default: break;
+            case Playhead::kSlicer:
+                slicerTouchMoved(p, t.previousLocation, t.identity);
+                break;
+            case Playhead::kLooper:
+                looperTouchMoved(p, t);
+                break;
+            case Playhead::kBow:
+                bowTouchMoved(p, t.identity);
+                break;
+            case Playhead::kTape:
+                tapeTouchMoved(p, t.identity);
+                break;
+            default:
+                break;
         }
     }
 }
@@ -143,8 +161,8 @@ void MainView::setPlayMode(int mode) {
     if (alertTimer_) alertTimer_->invalidate();
     alertTimer_.reset();
     if (mode == Playhead::kLooper) {
-        alertTimer_ = runLoop_.scheduleTimer(performance::kLooperHintDelay,
-                                             [this] { showLooperAlert(); });
+        alertTimer_ =
+            runLoop_.scheduleTimer(performance::kLooperHintDelay, [this] { showLooperAlert(); });
     } else {
         looperAlert_->setOpacity(0.0f);
     }

@@ -64,7 +64,7 @@ TEST(SlicerMode, SlidingIntoAnotherSliceCutsToIt) {
     EXPECT_EQ(in.sounding(), 1);
     EXPECT_EQ(in.voice(0).touchid(), 1u);
 
-    in.move(1, 625.0);  // into the third, moving right
+    in.move(1, 625.0);                           // into the third, moving right
     EXPECT_EQ(in.voice(0).touchid(), kNoTouch);  // released, still sounding its tail
     EXPECT_TRUE(in.voice(0).active());
     Playhead& third = in.voice(1);

@@ -34,7 +34,7 @@ TEST(VoicePool, The65thFingerPlaysNothing) {
     EXPECT_EQ(log.lines, (std::vector<std::string>{"Ran out of playheads!"}));
     EXPECT_EQ(in.sounding(), 64);
     EXPECT_EQ(in.view.activeTouches().size(), 65u);  // listed all the same
-    in.move(65, 800.0);                                // finds no voice to steer
+    in.move(65, 800.0);                              // finds no voice to steer
     for (std::size_t i = 0; i < kVoiceCount; ++i) EXPECT_EQ(in.voice(i).frameStart(), 24000.0);
 
     // As soon as one voice has been switched off, the next finger gets it.
@@ -189,8 +189,9 @@ TEST(TouchDispatch, StrangeTouchesPlayNothing) {
     EXPECT_EQ(in.view.activeTouches(), std::vector<TouchId>{9});  // listed, and released later
     in.up(9);
     EXPECT_TRUE(in.view.activeTouches().empty());
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"Touch without an identity ignored",
-                                                   "Touch at a location that is not a number ignored"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"Touch without an identity ignored",
+                                        "Touch at a location that is not a number ignored"}));
 
     // A finger that lands twice without lifting is listed once.
     in.down(3, 500.0);

@@ -24,7 +24,8 @@ struct Heard {
 // An instrument over a ramp of `frames` frames (value = frame / frames), with an attack so short
 // that a voice is at full level from its first frame.
 struct RampInstrument : Instrument {
-    explicit RampInstrument(std::size_t frames, int mode) : Instrument(1000.0, 30.0), length(frames) {
+    explicit RampInstrument(std::size_t frames, int mode)
+        : Instrument(1000.0, 30.0), length(frames) {
         load(test::ramp(frames, 1.0f / static_cast<float>(frames)));
         view.mixer().setAttack(1e-6);
         view.setPlayMode(mode);
