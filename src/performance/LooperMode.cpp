@@ -5,6 +5,7 @@
 // both its fingers and replaces each at that finger's every move; the free touch is not
 // refreshed, so a waiting finger counts where it was when it began to wait.
 
+#include <algorithm>
 #include <cmath>
 
 #include "display/MainView.h"
@@ -121,8 +122,13 @@ void MainView::looperTouchEnded(Point, const Touch& touch) {
     for (Playhead& v : playheads()) {
         const bool first = holds(v.firstTouch, touch.identity);
         if (!first && !holds(v.secondTouch, touch.identity)) continue;
-        // The partner waits, where it was last seen; a finger that waited before is dropped.
-        freeTouch_ = first ? v.secondTouch : v.firstTouch;
+        // The partner waits, where it was last seen; a finger that waited before is dropped. A
+        // partner that lifted while another mode was playing is gone and cannot wait.
+        const std::optional<Touch>& partner = first ? v.secondTouch : v.firstTouch;
+        if (partner && std::find(activeTouches_.begin(), activeTouches_.end(), partner->identity) !=
+                           activeTouches_.end()) {
+            freeTouch_ = partner;
+        }
         v.setTouchid(kNoTouch);
         v.firstTouch.reset();
         v.secondTouch.reset();

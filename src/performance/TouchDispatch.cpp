@@ -138,6 +138,8 @@ void MainView::touchEnded(const Touch& touch) {
     }
     const auto it = std::find(activeTouches_.begin(), activeTouches_.end(), touch.identity);
     if (it != activeTouches_.end()) activeTouches_.erase(it);
+    // Only a finger that is down can wait for a partner, whatever mode it lifted in.
+    if (freeTouch_ && freeTouch_->identity == touch.identity) freeTouch_.reset();
 }
 
 Playhead* MainView::getFreePlayhead() {

@@ -224,3 +224,29 @@ TEST(LooperMode, NoFingerIsKeptWithoutASampleOrAMeasuredStrip) {
     EXPECT_FALSE(early.view.freeTouch());
     EXPECT_EQ(early.sounding(), 0);
 }
+
+TEST(LooperMode, AFingerThatLiftedInAnotherModeNeverWaits) {
+    // A waiting finger lifts while bow mode plays: back in looper mode, the next finger waits
+    // alone instead of looping with a finger that is gone.
+    Looper in;
+    in.down(1, 200.0);
+    in.view.setPlayMode(Playhead::kBow);
+    in.up(1);
+    EXPECT_FALSE(in.view.freeTouch());
+    in.view.setPlayMode(Playhead::kLooper);
+    in.down(2, 600.0);
+    EXPECT_EQ(in.sounding(), 0);
+
+    // A loop's left finger lifts in bow mode; its right finger lifts in looper mode: the loop is
+    // released, and the gone partner does not become the waiting finger.
+    in.down(3, 300.0);  // pairs with the waiting finger 2
+    ASSERT_EQ(in.voice(0).touchid(), 3u);
+    in.view.setPlayMode(Playhead::kBow);
+    in.up(2);
+    in.view.setPlayMode(Playhead::kLooper);
+    in.up(3);
+    EXPECT_EQ(in.voice(0).touchid(), kNoTouch);
+    EXPECT_FALSE(in.view.freeTouch());
+    in.down(4, 500.0);
+    EXPECT_EQ(in.sounding(), 1);  // only the released loop, still in its release
+}
