@@ -24,6 +24,12 @@
 // ---- end audio ----
 #include "sample/SampleLoader.h"
 #include "sample/Slices.h"
+// ---- Touch performance (includes) ----
+#include <optional>
+#include <vector>
+
+#include "performance/TouchEvent.h"
+// ---- end touch performance ----
 
 namespace vornik {
 
@@ -130,8 +136,6 @@ public:
 
     // The strip's size is measured by the display update; tests set it here.
     void setTouchBarSize(Point size) { touchBarSize_ = size; }
-    // Only stores the mode; entering a mode does more once touch handling arrives.
-    void setPlayMode(int mode) { playMode_ = mode; }
     // ---- end of sample and slices ----
 
 private:
@@ -264,6 +268,62 @@ private:
     double presentationTime_ = 0.0;
     std::vector<SliceLayers> sliceLayers_;
     // ---- end of display ----
+    // ---- Touch performance: dispatch, voice pool and the four play modes ----
+public:
+    // The strip's touches, one call per phase of an event, each taking that phase's list
+    // (began, moved, ended or cancelled). A cancelled touch ends exactly like a lifted one.
+    // Thread: main, for every call of this block.
+    void touchesBegan(const TouchEvent& event);
+    void touchesMoved(const TouchEvent& event);
+    void touchesEnded(const TouchEvent& event);
+    void touchesCancelled(const TouchEvent& event);
+    // The four phases of one event, in that order: what the host calls per strip event.
+    void handleTouchEvent(const TouchEvent& event);
+    // One finger lifted or cancelled: the looper hears of it first, then every voice the finger
+    // holds is released.
+    void touchEnded(const Touch& touch);
+    // The fingers down on the strip, in landing order, each once.
+    const std::vector<TouchId>& activeTouches() const { return activeTouches_; }
+
+    // The lowest free voice, or null (logged) when all are sounding. It stays free until the
+    // caller, having filled it, switches it on.
+    Playhead* getFreePlayhead();
+    int activePlayheads() const;
+
+    // Stores the mode, schedules or cancels the looper hint, redraws the waveform, and in
+    // slicer mode rebuilds and shows the slices. Playing voices keep their mode.
+    void setPlayMode(int mode);
+    // Fades the looper hint in; the hint timer's work.
+    void showLooperAlert();
+
+    // Slicer: one voice over [start, start + length) frames, the sum taken in 32 bits.
+    void playSlice(std::uint32_t start, std::uint32_t length, float amplitude, TouchId touch);
+    void slicerTouchDown(Point p, TouchId touch);
+    void slicerTouchMoved(Point p, Point previous, TouchId touch);
+
+    // Looper: the handlers get the touch itself, whose location is that of its own event.
+    void looperTouchDown(Point p, const Touch& touch);
+    void looperTouchMoved(Point p, const Touch& touch);
+    void looperTouchEnded(Point p, const Touch& touch);
+    // The lone finger waiting for a partner, as it was when it began to wait.
+    const std::optional<Touch>& freeTouch() const { return freeTouch_; }
+
+    void bowTouchDown(Point p, TouchId touch);
+    void bowTouchMoved(Point p, TouchId touch);
+
+    void tapeTouchDown(Point p, TouchId touch);
+    void tapeTouchMoved(Point p, TouchId touch);
+
+private:
+    VoiceLayers& layersOf(const Playhead& voice);
+    double touchBarWidth() const;
+    double touchBarHeight() const;
+    // A sample with frames to play: the touch-down handlers start nothing without one.
+    bool hasSampleToPlay() const;
+
+    std::vector<TouchId> activeTouches_;
+    std::optional<Touch> freeTouch_;
+    // ---- end touch performance ----
 };
 
 }  // namespace vornik
