@@ -4,6 +4,7 @@
 
 #include "app/Icons.h"
 #include "base/Log.h"
+#include "performance/TouchEvent.h"
 
 namespace vornik {
 
@@ -274,6 +275,25 @@ void WindowController::stripTouch(TouchPhase phase, const Touch& touch) {
 
 void WindowController::cancelStripTouches() {
     if (mainBar_) mainBar_->cancelAllTouches();
+}
+
+void WindowController::deliverToInstrument(MainView& view, TouchPhase phase, const Touch& touch) {
+    TouchEvent event;
+    switch (phase) {
+        case TouchPhase::Began:
+            event.began.push_back(touch);
+            break;
+        case TouchPhase::Moved:
+            event.moved.push_back(touch);
+            break;
+        case TouchPhase::Ended:
+            event.ended.push_back(touch);
+            break;
+        case TouchPhase::Cancelled:
+            event.cancelled.push_back(touch);
+            break;
+    }
+    view.handleTouchEvent(event);
 }
 
 void WindowController::setInstrumentTouchHandler(InstrumentTouchHandler handler) {

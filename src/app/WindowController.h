@@ -7,7 +7,7 @@
 //
 // Host wiring, in short:
 //   WindowController controller(runLoop, assetsDirectory, makeInstrumentWithDevice);
-//   controller.setInstrumentTouchHandler(...);  // how strip touches reach the instrument
+//   controller.setInstrumentTouchHandler(...);  // optional: strip touches go to the instrument
 //   controller.makeTouchBar();                  // the instrument exists from here on
 //   each frame:  renderer.render(*controller.stripLayer(stripSizeInPoints), zoom);
 //   each finger: controller.stripTouch(phase, touch);  // strip points
@@ -107,6 +107,8 @@ public:
     // The strip lost its fingers (focus lost): every finger held is cancelled.
     void cancelStripTouches();
     void setInstrumentTouchHandler(InstrumentTouchHandler handler);
+    // The default handler: one finger's change, as a touch event of the instrument.
+    static void deliverToInstrument(MainView& view, TouchPhase phase, const Touch& touch);
     void setInstrumentCallObserver(InstrumentCallObserver observer) {
         callObserver_ = std::move(observer);
     }
@@ -183,7 +185,7 @@ private:
     RunLoop& runLoop_;
     BarImages images_;
     MainViewFactory makeMainView_;
-    InstrumentTouchHandler instrumentTouchHandler_;
+    InstrumentTouchHandler instrumentTouchHandler_ = deliverToInstrument;
     InstrumentCallObserver callObserver_;
     // Work queued on the run loop holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -149,7 +149,7 @@ void MainView::recordingEnd() {
     showSlices();
 }
 
-// ---- Audio graph, effects, oscilloscope capture and sound device ----
+// --- Audio graph, effects, oscilloscope capture and sound device ---------------------------
 
 MainView::~MainView() {
     audioDevice_.reset();  // the device's callback renders the graph and the mixer: stop it first
@@ -261,8 +261,8 @@ bool MainView::takeOscilloscopeCapture() {
     return true;
 }
 
-// ---- end audio ----
-// ---- Sample and slices ----
+
+// --- The sample and its slices ---------------------------------------------------------------
 
 void MainView::loadFile(const std::string& path) {
     for (Playhead& v : playheads()) {
@@ -304,6 +304,5 @@ void MainView::findSlices() { vornik::findSlices(slices_, sample(), touchBarSize
 
 Slice* MainView::getSliceAtPos(float x) { return sliceAtPos(slices_, x, touchBarSize_.x); }
 
-// ---- end of sample and slices ----
 
 }  // namespace vornik

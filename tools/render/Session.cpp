@@ -83,7 +83,8 @@ bool Session::run(std::vector<float>& mix) {
             apply(script_.commands[next++]);
         }
         if (frame >= nextUpdate) {
-            Transaction::flush();  // the display update joins here when it lands
+            view_->update();
+            Transaction::flush();
             nextUpdate += kUpdateFrames;
         }
         const int n = static_cast<int>(std::min<std::int64_t>(kBlockFrames, total - frame));
