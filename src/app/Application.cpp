@@ -140,11 +140,6 @@ int Application::run() {
         view->initAudioEngine(MainView::AudioOutput::kDevice);
         return view;
     });
-    controller_->setInstrumentTouchHandler(
-        [](MainView& view, TouchPhase phase, const Touch& touch) {
-            // [performance] the instrument's touch dispatch: began, moved, ended, cancelled
-            (void)view, (void)phase, (void)touch;
-        });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     loadPictures();
     updateGeometry();

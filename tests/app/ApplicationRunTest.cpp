@@ -144,6 +144,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
         [&](TouchPhase phase, const Touch& t) { touches.emplace_back(phase, t.identity); });
 
     struct Seen {
+        int voices = 0;
         bool instrument = false, loaded = false, controlsShown = false, backToInstrument = false;
         int transposeAfterDrop = -99;
         double stepperAfterDrop = -99;
@@ -171,8 +172,12 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 pushFinger(w, SDL_FINGERUP, 11, 0.30f, 0.97f);
                 pushFinger(w, SDL_FINGERDOWN, 12, 0.5f, 0.5f);  // on the picture: not a touch
                 break;
-            case 4:  // a short press of space: the controls bar
+            case 3:  // the sample is in: a finger plays a slice
                 seen.loaded = view->hasAudioFile();
+                pushFinger(w, SDL_FINGERDOWN, 13, 0.6f, 0.97f);
+                break;
+            case 4:  // a short press of space: the controls bar (the finger is lifted)
+                seen.voices = view->activePlayheads();
                 pushKey(w, SDL_KEYDOWN, SDLK_SPACE);
                 pushKey(w, SDL_KEYUP, SDLK_SPACE);
                 break;
@@ -247,6 +252,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     EXPECT_EQ(app.run(), 0);
     EXPECT_TRUE(seen.instrument);
     EXPECT_TRUE(seen.loaded);
+    EXPECT_GE(seen.voices, 1);  // the strip's finger reached the instrument
     EXPECT_TRUE(seen.controlsShown);
     EXPECT_EQ(seen.transposeAfterDrop, 0);
     EXPECT_EQ(seen.stepperAfterDrop, 0.0);
@@ -268,14 +274,17 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
 
     // The finger: began, moved, ended with one identity; the held mouse finger began and was
     // cancelled with focus.
-    ASSERT_GE(touches.size(), 5u);
+    ASSERT_EQ(touches.size(), 7u);
     EXPECT_EQ(touches[0].first, TouchPhase::Began);
     EXPECT_EQ(touches[1].first, TouchPhase::Moved);
     EXPECT_EQ(touches[2].first, TouchPhase::Ended);
     EXPECT_EQ(touches[0].second, touches[2].second);
-    EXPECT_EQ(touches[3].first, TouchPhase::Began);
+    EXPECT_EQ(touches[3].first, TouchPhase::Began);  // the playing finger, lifted by the switch
+    EXPECT_EQ(touches[4].first, TouchPhase::Cancelled);
+    EXPECT_EQ(touches[4].second, touches[3].second);
+    EXPECT_EQ(touches[5].first, TouchPhase::Began);  // the held mouse finger, lifted with focus
     EXPECT_EQ(touches.back().first, TouchPhase::Cancelled);
-    EXPECT_EQ(touches.back().second, touches[3].second);
+    EXPECT_EQ(touches.back().second, touches[5].second);
 
     int refusals = 0;
     for (const auto& line : log.lines) refusals += line.find("drop refused") != std::string::npos;
