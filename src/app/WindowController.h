@@ -24,6 +24,7 @@
 
 #include "app/BarImages.h"
 #include "app/Controls.h"
+#include "app/Keys.h"
 #include "base/RunLoop.h"
 #include "display/MainView.h"
 
@@ -60,7 +61,7 @@ inline constexpr double kFilterSnapLow = double(0.9f);   // filter values strict
 inline constexpr double kFilterSnapHigh = double(1.1f);  // two snap to 1 (no filter)
 inline constexpr Color kSelectedSegmentBezel = Color::white(0.35, 1.0);
 
-class WindowController {
+class WindowController final : public KeyTarget {
 public:
     // Builds the instrument when the bar first asks for it. By default a MainView on the run
     // loop with its audio engine ready and no sound device (tests, headless rendering); the
@@ -90,9 +91,17 @@ public:
 
     // Switches `mainBar` to bar n (0 instrument, 1 controls, 2 effects); any other n is only
     // recorded. A non-zero n is remembered as the secondary bar.
-    void showBar(int n);
-    int currentBar() const { return currentBar_; }
-    int secondaryBar() const { return secondaryBar_; }
+    void showBar(int n) override;
+    int currentBar() const override { return currentBar_; }
+    int secondaryBar() const override { return secondaryBar_; }
+    // The keys' view of the instrument's recording (nothing without an instrument).
+    bool recording() const override { return mainView_ && mainView_->recording(); }
+    void recordingStart() override {
+        if (mainView_) mainView_->recordingStart();
+    }
+    void recordingEnd() override {
+        if (mainView_) mainView_->recordingEnd();
+    }
 
     // The instrument, or null until the bar first asks for "com.vornik.main".
     MainView* mainView() const { return mainView_.get(); }

@@ -284,11 +284,14 @@ void Mixer::renderTape(Playhead& v, const SampleSnapshot& s, EnvelopeSteps& step
             const float g = gainOf(v, e);
             mixInto(left[n], right[n], readStereo(s, pos), g);
         }
-        pos += v.rate();
+        const double rate = v.rate();
+        pos += rate;
         if (pos >= length) {
             pos -= length;
-        } else if (pos <= 0.0) {
-            pos += length;  // an exact 0 is moved to the end too
+        } else if (pos < 0.0 || (pos == 0.0 && rate != 0.0)) {
+            // Arriving at exactly 0 moves to the end too; a tape standing at 0 stays there
+            // rather than flipping between the first and the last frame every frame.
+            pos += length;
         }
     }
     if (v.generation() != generation) return;

@@ -185,10 +185,14 @@ TEST(Mixer, TapeWrapsInBothDirections) {
     v.setRate(2.0);
     render(m, 1);
     EXPECT_DOUBLE_EQ(v.pos(), 2.0);
-    // A standing tape stays where it is.
+    // A standing tape stays where it is, at the very start too (no flip to the end and back).
     v.setRate(0.0);
     render(m, 64);
     EXPECT_DOUBLE_EQ(v.pos(), 2.0);
+    v.setPos(0.0);
+    Out standing = render(m, 3);
+    EXPECT_EQ(v.pos(), 0.0);
+    EXPECT_EQ(standing.left[2], s[0]);
 }
 
 TEST(Mixer, VoicesSumUnclippedAndForeignModesPlayNothing) {

@@ -41,6 +41,7 @@ Session::Session(const Script& script, std::filesystem::path input)
     controller_ = std::make_unique<WindowController>(loop_, assets ? assets : VORNIK_ASSETS_DIR);
     controller_->makeTouchBar();
     view_ = controller_->mainView();
+    keys_ = std::make_unique<Keys>(clock_, *controller_);
     // Every control exists from the start, as if each bar had been shown once.
     for (int mode = 0; mode < 4; ++mode) {
         for (const auto& id : WindowController::controlsBarItems(mode)) {
@@ -61,6 +62,7 @@ Session::Session(const Script& script, std::filesystem::path input)
 }
 
 Session::~Session() {
+    keys_.reset();
     controller_.reset();
     Transaction::setClock(nullptr);
     std::error_code ec;
@@ -133,6 +135,15 @@ void Session::apply(const Command& c) {
         case Command::Kind::Set:
             set(c);
             break;
+        case Command::Kind::Key: {
+            const std::string characters = c.name == "space" ? " " : "r";
+            if (c.keyDown) {
+                keys_->keyDown(characters, false);
+            } else {
+                keys_->keyUp(characters);
+            }
+            break;
+        }
         case Command::Kind::Press:
             if (c.name == "effects") {
                 controller_->effectsButton()->sendAction();

@@ -49,6 +49,7 @@ private:
     std::filesystem::path recordDir_;
     FileCaptureSource* capture_ = nullptr;  // owned by the view's recorder
     std::unique_ptr<WindowController> controller_;
+    std::unique_ptr<Keys> keys_;
     MainView* view_ = nullptr;  // owned by the controller
     struct Finger {
         TouchId id;

@@ -1,0 +1,123 @@
+// The whole instrument played from scripts: each mode heard where the finger is, a load while
+// voices sound, a recording fed from a file, and effects heard in the mix.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "RenderSupport.h"
+
+using vornik::test::peak;
+using vornik::test::RenderDir;
+using vornik::test::RenderRun;
+
+namespace {
+
+// Mean of the left channel over [from, to) seconds.
+double meanLeft(const std::vector<float>& mix, double from, double to) {
+    double sum = 0;
+    const auto a = static_cast<std::size_t>(from * 48000), b = static_cast<std::size_t>(to * 48000);
+    for (std::size_t i = a; i < b; ++i) sum += mix[2 * i];
+    return sum / static_cast<double>(b - a);
+}
+
+std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+}  // namespace
+
+TEST(RenderPlay, EachModeSoundsWhereTheFingerIs) {
+    RenderDir dir;
+    // Value grows with the frame: the level tells where in the sample a voice plays.
+    dir.writeSample("ramp.wav", 96000, [](int i) { return static_cast<float>(i) / 96000.0f; });
+    const std::string head = "strip 1000 30\nlength 2\nat 0 load ramp.wav\n";
+    struct Case {
+        const char* name;
+        std::string events;
+        double from, to, low, high;  // the mean level while held, as 0.9 x the sample there
+    } cases[] = {
+        // Bow at the middle: grains of +-0.08 s around frame 48000, so about 0.9 x 0.5.
+        {"bow", "at 0 set mode 2\nat 0 key space down\nat 0.05 key space up\n"
+                "at 0.1 down 1 500\nat 1.2 up 1\n", 0.5, 1.1, 0.40, 0.50},
+        // Looper between 0.25 and 0.75 of the sample: a mean of about 0.9 x 0.5.
+        {"looper", "at 0 set mode 1\nat 0 key space down\nat 0.05 key space up\n"
+                   "at 0.1 down 1 250\nat 0.1 down 2 750\nat 1.2 up 1\nat 1.2 up 2\n",
+         0.3, 1.1, 0.40, 0.50},
+        // Tape at the centre stands still at the sample's start: silence on a ramp from 0.
+        {"tape", "at 0 set mode 3\nat 0 key space down\nat 0.05 key space up\n"
+                 "at 0.1 down 1 500\nat 1.2 up 1\n", 0.5, 1.1, -0.001, 0.001},
+    };
+    for (const Case& c : cases) {
+        const RenderRun r = dir.run(head + c.events, "--check");
+        ASSERT_EQ(r.exitCode, 0) << c.name << r.errors;
+        const double level = meanLeft(r.mix, c.from, c.to);
+        EXPECT_GE(level, c.low) << c.name;
+        EXPECT_LE(level, c.high) << c.name;
+        EXPECT_NEAR(peak(r.mix, 0, c.from, c.to), peak(r.mix, 1, c.from, c.to), 1e-6) << c.name;
+    }
+
+    // Slicer, four equal slices: a finger at the left edge of the last one plays from 0.75 of
+    // the sample, at nearly full loudness.
+    const RenderRun s = dir.run(head + "at 0 set slices 2\nat 0.1 down 1 751\nat 0.2 up 1\n");
+    ASSERT_EQ(s.exitCode, 0) << s.errors;
+    EXPECT_GT(peak(s.mix, 0, 0.1, 0.2), 0.6);
+    EXPECT_LT(peak(s.mix, 0, 0.1, 0.2), 0.9);
+    EXPECT_EQ(peak(s.mix, 0, 1.5, 2.0), 0.0f);  // released and decayed: all quiet
+}
+
+TEST(RenderPlay, ALoadWhileVoicesSoundFadesThemAndTheNewSamplePlays) {
+    RenderDir dir;
+    dir.writeSample("loud.wav", 48000, [](int) { return 0.8f; });
+    dir.writeSample("soft.wav", 48000, [](int) { return 0.2f; });
+    const RenderRun r = dir.run(
+        "length 2.2\nat 0 load loud.wav\nat 0 set mode 3\nat 0 key space down\n"
+        "at 0.05 key space up\nat 0.1 down 1 700\nat 0.5 load soft.wav\n"
+        "at 0.8 down 2 700\nat 1.2 up 1\nat 1.2 up 2\nat 2.1 dump state.json\n",
+        "--check");
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_NEAR(peak(r.mix, 0, 0.3, 0.5), 0.8f * 0.9f, 1e-4);
+    EXPECT_EQ(peak(r.mix, 0, 0.52, 0.79), 0.0f);  // faded within 5 ms, the swap 10 ms later
+    EXPECT_NEAR(peak(r.mix, 0, 0.9, 1.2), 0.2f * 0.9f, 1e-4);
+    EXPECT_NE(readFile(dir.path() / "state.json").find("\"fileBufferLength\": 48000"),
+              std::string::npos);
+}
+
+TEST(RenderPlay, ARecordingFedFromAFileBecomesTheSample) {
+    RenderDir dir;
+    dir.writeSample("mic.wav", 44100 * 2, [](int i) { return 0.5f * std::sin(i * 0.03f); }, 44100);
+    dir.writeSample("first.wav", 4800, [](int) { return 0.1f; });
+    // A short press of r starts recording, the next one stops it; the recording loads.
+    const RenderRun r = dir.run(
+        "length 1.2\nat 0 load first.wav\nat 0.1 key r down\nat 0.15 key r up\n"
+        "at 0.6 key r down\nat 0.65 key r up\nat 1.0 dump state.json\n",
+        "--input " + (dir.path() / "mic.wav").string());
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    const std::string state = readFile(dir.path() / "state.json");
+    EXPECT_NE(state.find("\"recording\": false"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"fileSampleRate\": 44100"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"fileChannels\": 2"), std::string::npos) << state;
+    // About half a second was recorded (0.1 s to 0.6 s of rendered time).
+    const auto at = state.find("\"fileBufferLength\": ");
+    ASSERT_NE(at, std::string::npos);
+    const long frames = std::stol(state.substr(at + 20));
+    EXPECT_NEAR(frames, 0.5 * 44100, 0.02 * 44100);
+}
+
+TEST(RenderPlay, EffectsAreHeardInTheMix) {
+    RenderDir dir;
+    dir.writeSample("tone.wav", 48000, [](int i) { return 0.5f * std::sin(i * 0.2f); });
+    const std::string play =
+        "length 2\nat 0 load tone.wav\nat 0 set mode 3\nat 0 key space down\n"
+        "at 0.05 key space up\nat 0.1 down 1 750\nat 0.5 up 1\n";
+    const RenderRun dry = dir.run(play);
+    const RenderRun wet = dir.run("at 0 set reverb 1\n" + play);
+    const RenderRun dark = dir.run("at 0 set filter 0\n" + play);
+    ASSERT_EQ(dry.exitCode, 0) << dry.errors;
+    // Dry, the voice is silent once released and decayed; the cathedral still rings.
+    EXPECT_EQ(peak(dry.mix, 0, 1.6, 2.0), 0.0f);
+    EXPECT_GT(peak(wet.mix, 0, 1.6, 2.0), 1e-3f);
+    // The 100 Hz low-pass takes most of a 1.5 kHz tone away.
+    EXPECT_LT(peak(dark.mix, 0, 0.2, 0.5), 0.1f * peak(dry.mix, 0, 0.2, 0.5));
+}
