@@ -29,7 +29,9 @@ awk -v seconds="$seconds" -v seed="$seed" 'BEGIN {
       files[0] = "a.wav"; files[1] = "b.wav"; files[2] = "c.flac"; files[3] = "d.wav";
       printf "at %.3f %s %s\n", t, (rand() < 0.5 ? "load" : "drop"), files[int(rand() * 4)];
     } else if (r < 0.03) {
+      # The controls bar shows; a short press of space goes back to the instrument.
       printf "at %.3f set mode %d\n", t, int(rand() * 4);
+      printf "at %.3f key space down\nat %.3f key space up\n", t + 0.01, t + 0.05;
     } else if (r < 0.04) {
       printf "at %.3f set slices %d\n", t, int(rand() * 5);
     } else if (r < 0.05) {
@@ -40,6 +42,9 @@ awk -v seconds="$seconds" -v seed="$seed" 'BEGIN {
       printf "at %.3f set %s %.3f\n", t, n, (n == "filter" ? 2 : 1) * rand();
     } else if (r < 0.09) {
       printf "at %.3f press %s\n", t, (rand() < 0.5 ? "effects" : "controls");
+      printf "at %.3f key space down\nat %.3f key space up\n", t + 0.01, t + 0.05;
+    } else if (r < 0.092) {
+      printf "at %.3f key r down\nat %.3f key r up\n", t, t + 0.05;  # recording on or off
     } else {
       f = int(rand() * 6);
       if (!(f in down)) {
@@ -52,6 +57,7 @@ awk -v seconds="$seconds" -v seed="$seed" 'BEGIN {
     }
   }
   for (f in down) printf "at %.3f up %d\n", end, f;
+  printf "at %.3f key space down\nat %.3f key space up\n", end, end + 0.05;
   printf "at %.3f set decay 0.1\n", end;
   printf "at %.3f dump end.json\n", seconds;
 }' > "$work/soak.vsc"
