@@ -1,6 +1,8 @@
 #include "Session.h"
 
 #include <charconv>
+#include <chrono>
+#include <thread>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
@@ -32,6 +34,31 @@ std::string num(double v) {
     return std::string(text, end);
 }
 
+// A microphone in a silent room, fed from the render loop so that recordings are deterministic.
+class SilentCapture final : public CaptureSource {
+public:
+    bool start(CaptureSink& sink) override {
+        sink_ = &sink;
+        return true;
+    }
+    void stop() override { sink_ = nullptr; }
+    void pump(std::size_t frames) {
+        static constexpr float kZeros[2 * 512] = {};
+        while (sink_ && frames > 0) {
+            const std::size_t n = std::min<std::size_t>({frames, 512, sink_->captureRoom()});
+            if (n == 0) {  // the writer is behind: wait for it, so that nothing is dropped
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            sink_->captureFrames(kZeros, n);
+            frames -= n;
+        }
+    }
+
+private:
+    CaptureSink* sink_ = nullptr;
+};
+
 }  // namespace
 
 Session::Session(const Script& script, std::filesystem::path input)
@@ -55,8 +82,12 @@ Session::Session(const Script& script, std::filesystem::path input)
     std::unique_ptr<CaptureSource> source;
     if (!input.empty()) {
         auto file = std::make_unique<FileCaptureSource>(std::move(input));
-        capture_ = file.get();
+        pumpInput_ = [f = file.get()](std::size_t frames) { f->pump(frames); };
         source = std::move(file);
+    } else {
+        auto silence = std::make_unique<SilentCapture>();
+        pumpInput_ = [s = silence.get()](std::size_t frames) { s->pump(frames); };
+        source = std::move(silence);
     }
     view_->setRecorder(std::make_unique<Recorder>(recordDir_, std::move(source)));
 }
@@ -91,11 +122,11 @@ bool Session::run(std::vector<float>& mix) {
         }
         const int n = static_cast<int>(std::min<std::int64_t>(kBlockFrames, total - frame));
         view_->renderOutput(left, right, n);
-        if (capture_ && view_->recording()) {
+        if (view_->recording()) {
             // The microphone runs at 44.1 kHz: feed what it would have heard during this block.
             const double due = pumped + n * (static_cast<double>(kRecordingSampleRate) / kOutputSampleRate);
             const auto frames = static_cast<std::size_t>(std::floor(due) - std::floor(pumped));
-            capture_->pump(frames);
+            pumpInput_(frames);
             pumped = due;
         }
         for (int i = 0; i < n; ++i) {

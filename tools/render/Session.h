@@ -9,6 +9,7 @@
 #include "Script.h"
 #include "base/RunLoop.h"
 
+#include <functional>
 #include <map>
 
 #include "app/WindowController.h"
@@ -47,7 +48,9 @@ private:
     ManualClock clock_;
     RunLoop loop_{clock_};
     std::filesystem::path recordDir_;
-    FileCaptureSource* capture_ = nullptr;  // owned by the view's recorder
+    // What the microphone hears, fed block by block from the render loop: the --input file, or
+    // silence. Owned by the view's recorder.
+    std::function<void(std::size_t frames)> pumpInput_;
     std::unique_ptr<WindowController> controller_;
     std::unique_ptr<Keys> keys_;
     MainView* view_ = nullptr;  // owned by the controller
