@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 
 #include "MainViewTestSupport.h"
@@ -15,19 +16,12 @@ using test::Strip;
 
 namespace {
 
-struct Opacities {
-    float cursor, bowCursor, speed, region;
-    friend bool operator==(const Opacities&, const Opacities&) = default;
-};
-
+// cursor, bowCursor, speedLayer, regionLayer
+using Opacities = std::array<float, 4>;
 Opacities opacities(MainView& view, std::size_t voice) {
     const auto& l = view.voiceLayers(voice);
     return {l.cursor->opacity(), l.bowCursor->opacity(), l.speedLayer->opacity(),
             l.regionLayer->opacity()};
-}
-
-void PrintTo(const Opacities& o, std::ostream* os) {
-    *os << "{" << o.cursor << ", " << o.bowCursor << ", " << o.speed << ", " << o.region << "}";
 }
 
 // A capture source that delivers what the test hands it: a square wave at `level`.
