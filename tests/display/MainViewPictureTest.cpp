@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 
 #include "MainViewTestSupport.h"
 #include "display/Renderer.h"
+#include "sample/RecorderTestFiles.h"
 #include "support/Golden.h"
 
 using namespace vornik;
@@ -96,10 +96,9 @@ TEST(StripPictures, EachPlayModeWithVoicesPlaying) {
         EXPECT_EQ(test::compareWithGolden(image, std::string("display/strip-") + names[mode]), "");
 
         // The picture survives a PNG round trip.
-        const auto path = std::filesystem::temp_directory_path() / "vornik-strip-roundtrip.png";
-        ASSERT_TRUE(renderer.writePng(path.string()));
-        const auto back = Image::loadPng(path.string());
-        std::filesystem::remove(path);
+        const test::TempDir dir;
+        ASSERT_TRUE(renderer.writePng((dir / "strip.png").string()));
+        const auto back = Image::loadPng((dir / "strip.png").string());
         ASSERT_NE(back, nullptr);
         ASSERT_EQ(back->width(), image.width());
         ASSERT_EQ(back->height(), image.height());
