@@ -1,4 +1,4 @@
-// Pictures of the strip in each play mode, with voices playing, compared with golden PNGs
+// The strip in each play mode with voices playing, compared with golden PNGs
 // (VORNIK_UPDATE_GOLDENS=1 rewrites them).
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 
 #include "MainViewTestSupport.h"
 #include "display/Renderer.h"
+#include "sample/RecorderTestFiles.h"
 #include "support/Golden.h"
 
 using namespace vornik;
@@ -39,8 +40,7 @@ double at(double x) { return x / kWidth * kFrames; }
 
 // What the loader, the mode switch and the touch handlers leave behind before a frame.
 void setUp(Strip& strip, int mode) {
-    strip.load(notes());
-    strip.view.update();  // measures the strip
+    strip.loadAndMeasure(notes());
     strip.view.setPlayMode(mode);
     strip.view.renderWaveform();
     strip.view.setNumSlices(6);  // rebuilds in slicer mode, shows the markers in every mode
@@ -77,12 +77,7 @@ void setUp(Strip& strip, int mode) {
             }
             break;
     }
-    std::vector<float> l(1024), r(1024);
-    for (int i = 0; i < 1024; ++i) {
-        l[i] = static_cast<float>(0.4 * std::sin(2.0 * M_PI * i / 256.0));
-        r[i] = static_cast<float>(0.3 * std::sin(2.0 * M_PI * i / 97.0));
-    }
-    strip.capture(l, r);
+    strip.capture(test::sine(1024, 256, 0.4f), test::sine(1024, 97, 0.3f));
     strip.view.update();
 }
 
@@ -99,5 +94,18 @@ TEST(StripPictures, EachPlayModeWithVoicesPlaying) {
         ASSERT_EQ(image.width(), 600);
         ASSERT_EQ(image.height(), 60);
         EXPECT_EQ(test::compareWithGolden(image, std::string("display/strip-") + names[mode]), "");
+
+        // The picture survives a PNG round trip.
+        const test::TempDir dir;
+        ASSERT_TRUE(renderer.writePng((dir / "strip.png").string()));
+        const auto back = Image::loadPng((dir / "strip.png").string());
+        ASSERT_NE(back, nullptr);
+        ASSERT_EQ(back->width(), image.width());
+        ASSERT_EQ(back->height(), image.height());
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                ASSERT_EQ(back->pixel(x, y), image.pixel(x, y)) << x << "," << y;
+            }
+        }
     }
 }

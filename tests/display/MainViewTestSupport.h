@@ -29,6 +29,11 @@ struct Strip {
     void load(std::unique_ptr<SampleSnapshot> snapshot) {
         view.mixer().sample().publish(std::move(snapshot));
     }
+    // Loads and runs the first update, which measures the strip and draws.
+    void loadAndMeasure(std::unique_ptr<SampleSnapshot> snapshot) {
+        load(std::move(snapshot));
+        view.update();
+    }
     const std::vector<LayerPtr>& bars() const { return view.waveform()->sublayers(); }
     const std::vector<LayerPtr>& markers() const { return view.markersLayer()->sublayers(); }
     const std::vector<LayerPtr>& highlights() const { return view.highlightsLayer()->sublayers(); }
