@@ -17,29 +17,29 @@ constexpr double kShortestEnvelope = 0.005;
 MainView::MainView(RunLoop& runLoop) : runLoop_(runLoop) { buildContents(); }
 
 void MainView::buildContents() {
-    // 1. State.
+    // State.
     playMode_ = 0;
     touchBarSize_ = {0.0, 0.0};
     transpose_ = 0;
 
-    // 2. The waveform's container; laid out by the first update.
+    // The waveform's container; laid out by the first update.
     waveform_ = Layer::create();
     layer_->addSublayer(waveform_);
 
-    // 3. The recording level disc.
+    // The recording level disc.
     meterLayer_ = Layer::create();
     meterLayer_->setAnchorPoint({0.5, 0.5});
     meterLayer_->setBackgroundColor(kAccentRed);
     meterLayer_->setOpacity(0.0f);
     layer_->addSublayer(meterLayer_);
 
-    // 5. Slice markers, then their flash rectangles.
+    // Slice markers, then their flash rectangles.
     markersLayer_ = Layer::create();
     layer_->addSublayer(markersLayer_);
     highlightsLayer_ = Layer::create();
     layer_->addSublayer(highlightsLayer_);
 
-    // 6. The voices' layers; voice 0's lie below voice 1's, and so on.
+    // The voices' layers; voice 0's lie below voice 1's, and so on.
     for (std::size_t i = 0; i < kVoiceCount; ++i) {
         playheads()[i].setActive(false);
         VoiceLayers& v = voiceLayers_[i];
@@ -72,11 +72,11 @@ void MainView::buildContents() {
         layer_->addSublayer(v.regionLayer);
     }
 
-    // 7. Slices and their markers: empty with no sample and an unmeasured strip.
+    // Slices and their markers: empty with no sample and an unmeasured strip.
     createSlices();
     showSlices();
 
-    // 8. The oscilloscope trace.
+    // The oscilloscope trace.
     oscLayer_ = ShapeLayer::create();
     oscLayer_->setFrame(layer_->frame());
     oscLayer_->setStrokeColor(Color::white(1.0, 0.5));
@@ -84,7 +84,7 @@ void MainView::buildContents() {
     oscLayer_->setLineWidth(1.5);
     layer_->addSublayer(oscLayer_);
 
-    // 9, 10. No hint pending; the hint box, centred by the first update.
+    // No hint pending; the hint box, centred by the first update.
     alertTimer_.reset();
     looperAlert_ = Layer::create();
     looperAlert_->setBounds(Rect::make(0, 0, 220, 22));
@@ -96,7 +96,7 @@ void MainView::buildContents() {
     looperAlert_->setOpacity(0.0f);
     layer_->addSublayer(looperAlert_);
 
-    // 11. Its text, centred in the box.
+    // Its text, centred in the box.
     auto text = TextLayer::create();
     text->setBounds(Rect::make(0, 0, 220, 17));
     text->setAnchorPoint({0.5, 0.5});
@@ -160,43 +160,43 @@ void MainView::renderSource(void* view, float* left, float* right, int frames) {
 }
 
 void MainView::initAudioEngine(AudioOutput output) {
-    // 1. Envelope times.
+    // Envelope times.
     setAttack(kDefaultAttack);
     setDecay(kDefaultDecay);
-    // 2, 3. The output format (kOutputSampleRate, kOutputChannels, float32 planar) and the
+    // The output format (kOutputSampleRate, kOutputChannels, float32 planar) and the
     // 64-frame request are the graph's and the device's constants.
-    // 4. No sample yet: the sample store starts empty and stays so until the first load.
-    // 5. Low-pass: bypassed, band low-pass at 22 kHz, band in.
+    // No sample yet: the sample store starts empty and stays so until the first load.
+    // Low-pass: bypassed, band low-pass at 22 kHz, band in.
     EqUnit& lp = audioGraph_.lowpass();
     lp.setBypass(true);
     lp.setFilterType(FilterType::kLowPass);
     lp.setFrequency(audio::kLowpassInitialFrequency);
     lp.setBandBypass(false);
-    // 6. High-pass: bypassed, band high-pass at 0 Hz, band in.
+    // High-pass: bypassed, band high-pass at 0 Hz, band in.
     EqUnit& hp = audioGraph_.highpass();
     hp.setBypass(true);
     hp.setFilterType(FilterType::kHighPass);
     hp.setFrequency(audio::kHighpassInitialFrequency);
     hp.setBandBypass(false);
-    // 7. Delay: fully dry.
+    // Delay: fully dry.
     DelayUnit& d = audioGraph_.delay();
     d.setDelayTime(audio::kDelayInitialTime);
     d.setFeedback(audio::kDelayInitialFeedback);
     d.setWetDryMix(audio::kDelayInitialWetDryMix);
     d.setLowPassCutoff(audio::kDelayInitialLowPassCutoff);
-    // 8. Reverb: the cathedral, fully dry.
+    // Reverb: the cathedral, fully dry.
     audioGraph_.reverb().loadFactoryPreset(audio::kReverbCathedralPreset);
     audioGraph_.reverb().setWetDryMix(audio::kReverbInitialWetDryMix);
-    // 9. The source node: the mixer.
+    // The source node: the mixer.
     audioGraph_.setSource(&MainView::renderSource, this);
-    // 10. The oscilloscope tap sits on the main mix inside the graph; takeOscilloscopeCapture
+    // The oscilloscope tap sits on the main mix inside the graph; takeOscilloscopeCapture
     // collects its captures.
-    // 11. Connections: fixed inside the graph (source, low-pass, high-pass, delay, reverb, mix).
-    // 12. Prepare and start.
+    // Connections: fixed inside the graph (source, low-pass, high-pass, delay, reverb, mix).
+    // Prepare and start.
     audioGraph_.prepare(kOutputSampleRate);
     if (output == AudioOutput::kDevice) startAudioDevice();
-    // 13. Route changes: the app forwards SDL's audio device events to audioHardwareRouteChanged.
-    // 14. Not recording. The recorder is made with the view and opens nothing before the first
+    // Route changes: the app forwards SDL's audio device events to audioHardwareRouteChanged.
+    // Not recording. The recorder is made with the view and opens nothing before the first
     // recording.
     setRecording(false);
 }
