@@ -1,28 +1,22 @@
 // Touches on the main thread while the audio thread renders: voices start with every field set
 // before `active`, steer and release without a race (run under ThreadSanitizer in CI).
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <cmath>
 #include <random>
 #include <thread>
 
 #include "performance/TouchTestSupport.h"
-#include "sample/Slices.h"
 #include "support/LogLines.h"
 #include "support/RealtimeGuard.h"
 
 using namespace vornik;
 
 TEST(TouchThreads, FingersPlayWhileTheAudioThreadRenders) {
-    test::Instrument in(1000.0, 30.0);
+    test::Instrument in(Playhead::kSlicer, 0);
     in.load(test::ramp(48000, 1.0f / 48000.0f));
-    in.view.setNumSlices(8);
-    setSliceEnds(in.view.slices());
+    in.slice(8);
 
-    std::atomic<bool> stop{false};
-    std::atomic<bool> nonFinite{false};
+    std::atomic<bool> stop{false}, nonFinite{false};
     test::RealtimeCounts counts;
     std::thread audio([&] {
         std::vector<float> left(64), right(64);
@@ -40,13 +34,12 @@ TEST(TouchThreads, FingersPlayWhileTheAudioThreadRenders) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> x(0.0, 1000.0);
     std::vector<TouchId> down;
-    TouchId next = 1;
-    for (int step = 0; step < 20000; ++step) {
-        if (step % 500 == 0) in.view.setPlayMode(static_cast<int>(rng() % 4));
+    for (TouchId next = 1; next <= 20000; ++next) {
+        if (next % 500 == 0) in.view.setPlayMode(static_cast<int>(rng() % 4));
         const unsigned action = rng() % 4;
         if (action == 0 || down.empty()) {
             in.down(next, x(rng));
-            down.push_back(next++);
+            down.push_back(next);
         } else if (action == 1 && down.size() > 1) {
             const std::size_t k = rng() % down.size();
             in.up(down[k]);
