@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <cstring>
-
 #include "SampleTestFiles.h"
 #include "sample/AudioFileReader.h"
 #include "sample/AudioFormats.h"
@@ -110,24 +108,6 @@ TEST(AudioFileReader, ALyingLengthCostsAddressSpaceNotMemory) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     EXPECT_LT(usage.ru_maxrss, 600 * 1024) << "KiB";
-}
-
-TEST(AudioFileReader, MemoryDecodeMatchesTheFileAndSurvivesEveryPrefix) {
-    TempDir dir;
-    const std::string path = dir.file("m.flac");
-    ASSERT_TRUE(writeAudio(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, testSignal(5000, 2)));
-    const auto bytes = readBytes(path);
-    const DecodedAudio fromFile = decodeAudioFile(path);
-    const DecodedAudio fromMemory = decodeAudioMemory(bytes.data(), bytes.size());
-    ASSERT_EQ(fromMemory.status, Status::Decoded);
-    ASSERT_EQ(fromMemory.snapshot->capacity, 5000u);
-    EXPECT_EQ(std::memcmp(fromFile.snapshot->storage.get(), fromMemory.snapshot->storage.get(),
-                          2 * 5000 * sizeof(float)),
-              0);
-    for (std::size_t n = 0; n < bytes.size(); n += 97) {
-        const DecodedAudio d = decodeAudioMemory(bytes.data(), n);
-        EXPECT_TRUE(!d.snapshot || d.framesRead <= d.snapshot->capacity) << n;
-    }
 }
 
 TEST(AudioFormats, ExtensionsComeFromLibsndfileAndMatchInAnyCase) {

@@ -9,7 +9,6 @@
 #include "sample/CaptureSourceDevice.h"
 #include "sample/CaptureSourceFile.h"
 #include "sample/Recorder.h"
-#include "sample/RecorderRing.h"
 #include "support/LogLines.h"
 #include "support/RealtimeGuard.h"
 
@@ -54,7 +53,7 @@ void expectHolds(const fs::path& file, const std::vector<float>& signal) {
 
 }  // namespace
 
-TEST(Recorder, KnownSignalArrivesSampleForSampleAndEachRecordingReplacesTheLast) {
+TEST(Recorder, EachRecordingReplacesTheLastSampleForSampleUnlessNothingWasCaptured) {
     TempDir in, out;
     const auto first = testSignal(100003, 2), second = testSignal(20000, 2);
     writeAudio(in / "first.wav", kWavFloat, 44100, 2, first);
@@ -73,6 +72,24 @@ TEST(Recorder, KnownSignalArrivesSampleForSampleAndEachRecordingReplacesTheLast)
     expectHolds(target / "recording.wav", first);
     ASSERT_TRUE(recordWhole(target, in / "second.wav"));
     expectHolds(target / "recording.wav", second);
+
+    {  // Stopped never started, and started without a frame: the file stays as it was.
+        LogLines log;
+        auto r = fromFile(target, in / "first.wav");
+        EXPECT_FALSE(r->stop());
+        ASSERT_TRUE(r->record());
+        EXPECT_FALSE(r->stop());
+        EXPECT_FALSE(r->stop());
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_NE(log.lines[0].find("nothing was captured"), std::string::npos);
+    }
+    expectHolds(target / "recording.wav", second);
+    {  // Interrupted (the recorder goes away mid-way): still a complete file.
+        auto r = fromFile(target, in / "first.wav");
+        ASSERT_TRUE(r->record());
+        feed(*r).pump(3000);
+    }
+    EXPECT_EQ(readPcm16(target / "recording.wav").info.frames, 3000);
     EXPECT_EQ(entries(target), std::vector<std::string>{"recording.wav"}) << "a temporary is left";
 }
 
@@ -99,71 +116,6 @@ TEST(Recorder, MonoAndWideInputBecomesStereoOtherRatesAreRefused) {
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines[0].find("48000 Hz"), std::string::npos) << log.lines[0];
     expectHolds(out / "recording.wav", toQuad);  // the previous recording stays
-}
-
-TEST(Recorder, FailuresAndEmptyRecordingsKeepThePreviousRecording) {
-    TempDir in, out;
-    const auto signal = testSignal(8000, 2);
-    writeAudio(in / "in.wav", kWavFloat, 44100, 2, signal);
-    {  // Stopped never started, and started without a frame: no file appears.
-        LogLines log;
-        auto r = fromFile(out.path(), in / "in.wav");
-        EXPECT_FALSE(r->stop());
-        ASSERT_TRUE(r->record());
-        EXPECT_FALSE(r->stop());
-        EXPECT_FALSE(r->stop());
-        EXPECT_TRUE(entries(out.path()).empty());
-        ASSERT_EQ(log.lines.size(), 1u);
-        EXPECT_NE(log.lines[0].find("nothing was captured"), std::string::npos);
-    }
-    ASSERT_TRUE(recordWhole(out.path(), in / "in.wav"));
-
-    {  // The input cannot be opened: nothing runs.
-        LogLines log;
-        auto r = fromFile(out.path(), in / "missing.wav");
-        EXPECT_TRUE(r->prepareToRecord());
-        EXPECT_FALSE(r->record());
-        EXPECT_FALSE(r->isRecording());
-        EXPECT_EQ(feed(*r).pump(1000), 0u);
-        EXPECT_FALSE(r->stop());
-        ASSERT_EQ(log.lines.size(), 1u);
-        EXPECT_NE(log.lines[0].find("missing.wav"), std::string::npos) << log.lines[0];
-    }
-    {  // No input device.
-        ScopedDriver driver("no-such-driver");
-        LogLines log;
-        Recorder r(out.path());
-        EXPECT_FALSE(r.record());
-        EXPECT_FALSE(r.stop());
-        ASSERT_EQ(log.lines.size(), 1u);
-        EXPECT_EQ(log.lines[0].rfind("recording: no audio input", 0), 0u) << log.lines[0];
-    }
-    {  // The directory cannot be made.
-        LogLines log;
-        std::ofstream(out / "file") << "x";
-        auto r = fromFile(out / "file" / "sub", in / "in.wav");
-        EXPECT_FALSE(r->prepareToRecord());
-        EXPECT_FALSE(r->record());
-        EXPECT_FALSE(r->stop());
-        EXPECT_GE(log.lines.size(), 2u);
-        fs::remove(out / "file");
-    }
-    {  // An empty recording.
-        LogLines log;
-        auto r = fromFile(out.path(), in / "in.wav");
-        ASSERT_TRUE(r->record());
-        EXPECT_FALSE(r->stop());
-    }
-    expectHolds(out / "recording.wav", signal);
-    EXPECT_EQ(entries(out.path()), std::vector<std::string>{"recording.wav"});
-
-    {  // Interrupted (the recorder goes away mid-way): still a complete file.
-        auto r = fromFile(out.path(), in / "in.wav");
-        ASSERT_TRUE(r->record());
-        feed(*r).pump(3000);
-    }
-    EXPECT_EQ(readPcm16(out / "recording.wav").info.frames, 3000);
-    EXPECT_EQ(entries(out.path()), std::vector<std::string>{"recording.wav"});
 }
 
 TEST(Recorder, MeterReadsAveragePowerSinceThePreviousUpdate) {
@@ -220,25 +172,8 @@ TEST(Recorder, LoudInputClipsInsteadOfWrapping) {
     }
 }
 
-TEST(Recorder, RingDropsWhatDoesNotFitCountsItAndNeverWaits) {
-    FrameRing ring(100);
-    std::vector<float> in(2 * 250), out(2 * 250);
-    for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<float>(i);
-    EXPECT_EQ(ring.push(in.data(), 60), 60u);
-    EXPECT_EQ(ring.pop(out.data(), 50), 50u);  // the next push wraps around the end
-    EXPECT_EQ(ring.push(in.data() + 120, 125), 90u);
-    EXPECT_EQ(ring.push(in.data(), 7), 0u);
-    EXPECT_EQ(ring.droppedFrames(), 42u);
-    EXPECT_EQ(ring.pop(out.data(), 250), 100u);
-    EXPECT_EQ(std::vector(out.begin(), out.begin() + 20),
-              std::vector(in.begin() + 100, in.begin() + 120));
-    EXPECT_EQ(std::vector(out.begin() + 20, out.begin() + 200),
-              std::vector(in.begin() + 120, in.begin() + 300));
-    EXPECT_EQ(ring.pop(out.data(), 1), 0u);
-    ring.reset();
-    EXPECT_EQ(ring.droppedFrames(), 0u);
-
-    // Through the recorder: counted, logged once at the end, and the file holds what fitted.
+TEST(Recorder, OverflowDropsWhatDoesNotFitCountsAndLogsIt) {
+    // Counted, logged once at the end, and the file holds what fitted; nothing waits.
     TempDir dir;
     writeAudio(dir / "in.wav", kWavFloat, 44100, 2, testSignal(10, 2));
     LogLines log;
@@ -325,6 +260,7 @@ TEST(RecorderDevice, MainViewStartAndEndAroundTheRecorder) {
         view.recordingStart();
         EXPECT_TRUE(view.recording());
         ASSERT_EQ(log.lines.size(), 2u);
+        EXPECT_EQ(log.lines[0].rfind("recording: no audio input", 0), 0u) << log.lines[0];
         EXPECT_EQ(log.lines[1], "ERROR: audioRecorder record audio");
         view.recordingEnd();
         EXPECT_FALSE(view.recording());
