@@ -68,6 +68,10 @@ TEST_F(SampleLoad, LoadsRunInOrderTenMillisecondsAfterTheirRequestsAndFadePlayin
     ASSERT_TRUE(writeAudio(quad, kWav16, 22050, 4, testSignal(2000, 4)));
     Instrument fresh;
     MainView& m = fresh.view;
+    const auto at = [&](double seconds) {
+        fresh.clock.set(seconds);
+        fresh.loop.runDue();
+    };
     for (std::size_t i : {3u, 10u, 63u}) m.playheads()[i].setActive(true);
 
     m.loadFile(good);
@@ -76,27 +80,22 @@ TEST_F(SampleLoad, LoadsRunInOrderTenMillisecondsAfterTheirRequestsAndFadePlayin
         EXPECT_EQ(m.playheads()[i].fadeOut(), playing) << i;
         EXPECT_EQ(m.playheads()[i].active(), playing) << i;  // nothing else changes
     }
-    fresh.clock.set(0.005);
-    fresh.loop.runDue();
+    at(0.005);
     m.loadFile(quad);
-    fresh.clock.set(0.0099);
-    fresh.loop.runDue();
+    at(0.0099);
     EXPECT_FALSE(m.hasAudioFile());
 
     // The file's own rate and length, not resampled; a stereo file's planes 0 and 1.
-    fresh.clock.set(0.010);
-    fresh.loop.runDue();
+    at(0.010);
     ASSERT_TRUE(m.hasAudioFile());
     EXPECT_EQ(m.fileBufferLength(), 70000u);
     EXPECT_EQ(m.audioFileLength(), 70000);
     EXPECT_EQ(m.audioFileSampleRate(), 44100.0);
     EXPECT_EQ(m.fileBufferRight(), m.fileBufferLeft() + 70000);
 
-    fresh.clock.set(0.0149);
-    fresh.loop.runDue();
+    at(0.0149);
     EXPECT_EQ(m.fileBufferLength(), 70000u);
-    fresh.clock.set(0.015);
-    fresh.loop.runDue();
+    at(0.015);
     EXPECT_EQ(m.fileBufferLength(), 2000u);
     EXPECT_EQ(m.audioFileChannelCount(), 4);
     EXPECT_EQ(m.audioFileSampleRate(), 22050.0);
