@@ -1,16 +1,22 @@
 #pragma once
-// Sources and measurements for the audio tests.
+// Sources, measurements and settings shared by the audio tests.
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <numbers>
 #include <vector>
 
 #include "audio/AudioGraph.h"
+#include "display/MainView.h"
+#include "support/RealtimeGuard.h"
 
 namespace vornik::test {
 
-// A sine of `frequency` Hz at `amplitude`, the same on both channels.
+// A sine of `frequency` Hz, the same on both channels.
 struct SineSource {
     double frequency = 1000.0;
     float amplitude = 0.5f;
@@ -23,8 +29,8 @@ struct SineSource {
     }
 };
 
-// Reproducible noise in [-amplitude, amplitude), different on the two channels; a function of
-// the frame number only, so two sources give the same stream whatever the call sizes.
+// Reproducible noise in [-amplitude, amplitude), different on the two channels, a function of
+// the frame number only (the same stream whatever the call sizes).
 struct NoiseSource {
     float amplitude = 0.25f;
     std::uint64_t frame = 0;
@@ -43,33 +49,12 @@ struct NoiseSource {
     }
 };
 
-// Left carries the frame number, right its negative (exact in float up to 2^24).
-struct CounterSource {
-    std::uint32_t frame = 0;
-    void renderAudio(float* left, float* right, int frames) {
-        for (int i = 0; i < frames; ++i, ++frame) {
-            const float v = static_cast<float>(frame % (1u << 20));
-            left[i] = v;
-            right[i] = -v;
-        }
-    }
-};
-
-// An impulse on both channels at the first frame.
-struct ImpulseSource {
-    std::int64_t frame = 0;
-    void renderAudio(float* left, float* right, int frames) {
-        for (int i = 0; i < frames; ++i, ++frame) left[i] = right[i] = frame == 0 ? 1.0f : 0.0f;
-    }
-};
-
 struct Stereo {
     std::vector<float> left, right;
 };
 
 inline Stereo renderGraph(AudioGraph& g, int frames) {
-    Stereo s{std::vector<float>(static_cast<std::size_t>(frames)),
-             std::vector<float>(static_cast<std::size_t>(frames))};
+    Stereo s{std::vector<float>(frames), std::vector<float>(frames)};
     g.render(s.left.data(), s.right.data(), frames);
     return s;
 }
@@ -83,32 +68,60 @@ inline double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t
 
 inline double decibels(double ratio) { return 20.0 * std::log10(ratio); }
 
-// Every effect of a graph in its inaudible start state.
-inline void setInaudible(AudioGraph& g) {
-    g.lowpass().setFilterType(FilterType::kLowPass);
-    g.lowpass().setFrequency(22000.0f);
-    g.lowpass().setBypass(true);
-    g.highpass().setFilterType(FilterType::kHighPass);
-    g.highpass().setFrequency(0.0f);
-    g.highpass().setBypass(true);
-    g.delay().setDelayTime(0.45);
-    g.delay().setFeedback(70.0f);
-    g.delay().setWetDryMix(0.0f);
-    g.delay().setLowPassCutoff(22000.0f);
-    g.reverb().loadFactoryPreset(8);
-    g.reverb().setWetDryMix(0.0f);
+inline bool allFinite(const Stereo& s) {
+    auto finite = [](float x) { return std::isfinite(x); };
+    return std::all_of(s.left.begin(), s.left.end(), finite) &&
+           std::all_of(s.right.begin(), s.right.end(), finite);
 }
 
-// Every effect on and wet.
-inline void setAllOn(AudioGraph& g) {
-    setInaudible(g);
-    g.lowpass().setBypass(false);
-    g.lowpass().setFrequency(9000.0f);
-    g.highpass().setBypass(false);
-    g.highpass().setFrequency(60.0f);
-    g.delay().setFeedback(40.0f);
-    g.delay().setWetDryMix(40.0f);
-    g.reverb().setWetDryMix(35.0f);
+inline void expectRealtime(const RealtimeCounts& counts) {
+    EXPECT_EQ(counts.allocations, 0u);
+    if (countsMalloc()) {  // sanitizer builds own malloc, which locks
+        EXPECT_EQ(counts.locks, 0u);
+    }
 }
+
+// Every effect in its inaudible start state; with `on`, every effect on and wet.
+inline void setEffects(AudioGraph& g, bool on = false) {
+    g.lowpass().setFilterType(FilterType::kLowPass);
+    g.lowpass().setFrequency(on ? 9000.0f : 22000.0f);
+    g.lowpass().setBypass(!on);
+    g.highpass().setFilterType(FilterType::kHighPass);
+    g.highpass().setFrequency(on ? 60.0f : 0.0f);
+    g.highpass().setBypass(!on);
+    g.delay().setDelayTime(0.45);
+    g.delay().setFeedback(on ? 40.0f : 70.0f);
+    g.delay().setWetDryMix(on ? 40.0f : 0.0f);
+    g.delay().setLowPassCutoff(22000.0f);
+    g.reverb().loadFactoryPreset(8);
+    g.reverb().setWetDryMix(on ? 35.0f : 0.0f);
+}
+
+// A view with its graph; no device unless asked for.
+struct View {
+    ManualClock clock;
+    RunLoop loop{clock};
+    MainView view{loop};
+    explicit View(MainView::AudioOutput out = MainView::AudioOutput::kNone) {
+        view.initAudioEngine(out);
+    }
+};
+
+// Holds tape voice `i` at `rate` from `pos`.
+inline void holdTape(MainView& m, std::size_t i, double rate, double pos = 0.0) {
+    Playhead& v = m.playheads()[i];
+    v.setMode(Playhead::kTape);
+    v.setTouchid(i + 1);
+    v.setAmp(0.5f);
+    v.setRate(rate);
+    v.setPos(pos);
+    v.setActive(true);
+}
+
+// Sets SDL_AUDIODRIVER while alive; tests never use a real sound card, so it goes back to dummy.
+struct ScopedDriver {
+    explicit ScopedDriver(const char* name) { setenv("SDL_AUDIODRIVER", name, 1); }
+    ~ScopedDriver() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+};
 
 }  // namespace vornik::test
