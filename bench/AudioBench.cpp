@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "BenchVoices.h"
 #include "audio/AudioGraph.h"
 #include "base/Constants.h"
 #include "display/MainView.h"
@@ -75,45 +76,19 @@ void effects(benchmark::State& state) {
     setRtShare(state);
 }
 
-constexpr std::uint32_t kSampleFrames = 44100 * 20;
-
-void armVoice(Playhead& v, int mode, std::size_t index) {
-    const double rate = 44100.0 / 48000.0 * std::pow(2.0, (index % 7) / 12.0);
-    const double start = 10000.0 + 12000.0 * index;
-    v.setMode(mode);
-    v.setFadeOut(false);
-    v.setTouchid(index + 1);
-    v.setAmp(0.9f);
-    v.setEnvelope(1.0);
-    v.setRate(mode == Playhead::kTape ? -rate : rate);
-    v.setPos(start);
-    v.setFrameStart(start);
-    v.setFrameEnd(mode == Playhead::kLooper ? start + 2000.0 : kSampleFrames - 1.0);
-    v.setLooperPos(0.0);
-    v.setLooperCrossfade(Mixer::kLooperIdle);
-    v.setBowAmp(0.0);
-    v.setBowPos(start - 0.08 * 44100.0);
-    v.setActive(true);
-}
-
 // 64 voices of all four modes through the whole graph, every effect on.
 void full64(benchmark::State& state) {
     ManualClock clock;
     RunLoop loop(clock);
     auto view = std::make_unique<MainView>(loop);
     view->initAudioEngine(MainView::AudioOutput::kNone);
-    std::shared_ptr<float[]> planes(new float[kSampleFrames * 2]);
-    for (std::uint32_t i = 0; i < kSampleFrames; ++i) {
-        planes[i] = 0.5f * std::sin(0.01f * static_cast<float>(i));
-        planes[kSampleFrames + i] = 0.5f * std::cos(0.013f * static_cast<float>(i));
-    }
-    view->mixer().sample().publish(makeLoadedSnapshot(planes, kSampleFrames, 2, 44100.0));
+    view->mixer().sample().publish(bench::benchSample());
     view->filterSet(0.8f);
     view->delayTimeSet(0.2f);
     view->delayFeedbackSet(0.5f);
     view->reverbSet(0.5f);
     for (std::size_t i = 0; i < kVoiceCount; ++i) {
-        armVoice(view->playheads()[i], static_cast<int>(i % 4), i);
+        bench::armVoice(view->playheads()[i], static_cast<int>(i % 4), i);
     }
     float left[kRequestedBlockFrames], right[kRequestedBlockFrames];
     for (auto _ : state) {
@@ -122,7 +97,7 @@ void full64(benchmark::State& state) {
         benchmark::DoNotOptimize(right);
         for (std::size_t i = 0; i < kVoiceCount; ++i) {  // slicer voices end; start them again
             if (!view->playheads()[i].active()) {
-                armVoice(view->playheads()[i], static_cast<int>(i % 4), i);
+                bench::armVoice(view->playheads()[i], static_cast<int>(i % 4), i);
             }
         }
     }

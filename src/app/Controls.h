@@ -90,10 +90,19 @@ public:
     virtual void touchEnded(const Touch&) {}
     virtual void touchCancelled(const Touch&) {}
 
+    // What a control does when the user changes it. sendAction runs it as a touch would
+    // (scripted performances set controls this way).
+    void setAction(std::function<void()> action) { action_ = std::move(action); }
+    void sendAction() {
+        if (action_) action_();
+    }
+
 protected:
     // Lays the item's sublayers out for its size.
     virtual void layoutContents(Size) {}
     Size size() const { return frame_.size; }
+
+    std::function<void()> action_;
 
 private:
     std::string identifier_;
@@ -183,11 +192,6 @@ class Button final : public BarItem {
 public:
     explicit Button(std::string identifier);
 
-    void setAction(std::function<void()> action) { action_ = std::move(action); }
-    // Runs the action as a touch would (scripted performances set controls this way).
-    void sendAction() {
-        if (action_) action_();
-    }
     bool hasAction() const { return static_cast<bool>(action_); }
     void setImage(std::shared_ptr<const Image> image);
     const std::shared_ptr<const Image>& image() const { return image_; }
@@ -208,7 +212,6 @@ private:
     void setHighlighted(bool on);
     bool inside(const Touch& t) const;
 
-    std::function<void()> action_;
     std::shared_ptr<const Image> image_;
     LayerPtr bezel_ = Layer::create();
     LayerPtr imageLayer_ = Layer::create();
@@ -223,11 +226,6 @@ class SegmentedControl final : public BarItem {
 public:
     explicit SegmentedControl(std::string identifier);
 
-    void setAction(std::function<void()> action) { action_ = std::move(action); }
-    // Runs the action as a touch would (scripted performances set controls this way).
-    void sendAction() {
-        if (action_) action_();
-    }
     void setSegmentCount(int count);
     int segmentCount() const { return static_cast<int>(segments_.size()); }
     // -1 for none; a number outside the segments selects none.
@@ -257,7 +255,6 @@ private:
     };
     void restyle();
 
-    std::function<void()> action_;
     std::vector<Segment> segments_;
     LayerPtr background_ = Layer::create();
     int selected_ = -1;
@@ -274,11 +271,6 @@ class Slider final : public BarItem {
 public:
     explicit Slider(std::string identifier);
 
-    void setAction(std::function<void()> action) { action_ = std::move(action); }
-    // Runs the action as a touch would (scripted performances set controls this way).
-    void sendAction() {
-        if (action_) action_();
-    }
     // The value, held within the range (a range whose ends are the wrong way round holds it at
     // the minimum). Values that are not numbers are ignored.
     double doubleValue() const { return value_; }
@@ -318,7 +310,6 @@ private:
     void follow(double x);
     void redraw();
 
-    std::function<void()> action_;
     double value_ = 0.0;
     double min_ = 0.0;
     double max_ = 1.0;
@@ -340,11 +331,6 @@ class Stepper final : public BarItem {
 public:
     Stepper(std::string identifier, std::unique_ptr<Formatter> formatter);
 
-    void setAction(std::function<void()> action) { action_ = std::move(action); }
-    // Runs the action as a touch would (scripted performances set controls this way).
-    void sendAction() {
-        if (action_) action_();
-    }
     bool hasAction() const { return static_cast<bool>(action_); }
     double value() const { return value_; }
     void setValue(double value);
@@ -376,7 +362,6 @@ private:
     int arrowAt(double x) const;  // -1 decrement, +1 increment, 0 the label
     void restyle();
 
-    std::function<void()> action_;
     std::unique_ptr<Formatter> formatter_;
     double value_ = 0.0;
     double increment_ = 1.0;

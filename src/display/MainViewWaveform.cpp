@@ -34,14 +34,15 @@ void MainView::renderWaveform() {
     if (width == 0.0 || !s.loaded || s.fileLength == 0) return;  // keep what is drawn
 
     // Columns and the frames each covers. When F rounds up the last columns reach past the
-    // sample's end: what lies beyond it is not read, those columns are drawn as silence.
+    // sample's end: what lies beyond it is not read, those columns are drawn as silence; so are
+    // frames a short read left silent.
     const double columns = std::round(width / kWaveformColumnPitch);
     const int W = columns >= 1.0 ? static_cast<int>(columns) : 0;
     const std::size_t F =
         W < 1 ? 0
               : static_cast<std::size_t>(std::round(static_cast<float>(s.fileBufferLength) /
                                                     static_cast<float>(columns)));
-    const std::size_t frames = std::min<std::size_t>(s.fileBufferLength, s.capacity);
+    const std::size_t frames = std::min({s.fileBufferLength, s.capacity, s.filledFrames});
     const float* first = s.left;
     const float* second = s.channels == 2 ? s.right : nullptr;  // other counts: first only
 

@@ -13,6 +13,7 @@ std::unique_ptr<SampleSnapshot> makeLoadedSnapshot(std::shared_ptr<const float[]
     s->storage = std::move(storage);
     s->capacity = frames;
     s->fileBufferLength = frames;
+    s->filledFrames = frames;
     s->loaded = true;
     s->fileLength = frames;
     s->sampleRate = sampleRate;

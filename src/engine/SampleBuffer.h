@@ -20,6 +20,10 @@ struct SampleSnapshot {
     const float* right = nullptr;
     std::uint32_t capacity = 0;          // frames each plane holds; bounds every read
     std::uint32_t fileBufferLength = 0;  // the wrap-around length of slicer and tape voices
+    // Frames holding decoded audio. After a short read the rest, up to the capacity, is silence
+    // that was never touched: scans stop here, so a header that claims far more frames than the
+    // file holds costs no memory beyond what was decoded.
+    std::uint32_t filledFrames = 0;
 
     // The open file, if any: false before the first load and after a failed open, when the
     // previous planes may still be here (drawn, never played).

@@ -254,6 +254,7 @@ DecodedAudio decodeOpenFile(SNDFILE* file, const SF_INFO& info) {
     d.framesRead = static_cast<std::uint32_t>(done);
     d.snapshot = makeLoadedSnapshot(planes.release(), frames, info.channels,
                                     static_cast<double>(info.samplerate));
+    d.snapshot->filledFrames = d.framesRead;
     return d;
 }
 

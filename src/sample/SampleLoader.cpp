@@ -22,6 +22,7 @@ SampleLoader::Outcome SampleLoader::publish(DecodedAudio decoded, const std::str
             s->right = previous.right;
             s->capacity = previous.capacity;
             s->fileBufferLength = previous.fileBufferLength;
+            s->filledFrames = previous.filledFrames;
             store_.publish(std::move(s));
             return Outcome::OpenFailed;
         }

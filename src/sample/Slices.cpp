@@ -66,7 +66,10 @@ void findSlices(SliceList& slices, const SampleSnapshot& sample, double touchBar
         static_cast<std::int64_t>(static_cast<double>(windows) * (1.0 / kMaxAutoSlices));
     std::int64_t last = 0;
     float previous = 0.0f;
-    for (std::uint32_t i = 0; i < windows; ++i) {
+    // Windows past the decoded frames hold silence, where no onset can rise: not read.
+    const auto filledWindows = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(windows, (std::uint64_t{sample.filledFrames} + 511) >> 9));
+    for (std::uint32_t i = 0; i < filledWindows; ++i) {
         const std::size_t start = std::size_t{i} * kSliceWindowFrames;
         float peak = windowPeak(sample.left + start, 0.0f);
         if (stereo) peak = windowPeak(sample.right + start, peak);

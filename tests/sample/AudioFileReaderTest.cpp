@@ -101,6 +101,7 @@ TEST(AudioFileReader, ALyingLengthCostsAddressSpaceNotMemory) {
     const DecodedAudio d = decodeAudioFile(liar);
     ASSERT_EQ(d.status, Status::Decoded) << d.reason;
     EXPECT_EQ(d.framesRead, 5000u);
+    EXPECT_EQ(d.snapshot->filledFrames, 5000u);  // the waveform and the slicer scan no further
     ASSERT_EQ(d.snapshot->capacity, claimed);
     EXPECT_NE(d.snapshot->left[4999], 0.0f);
     EXPECT_EQ(d.snapshot->left[5000], 0.0f);
