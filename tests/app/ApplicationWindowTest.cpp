@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 #include "app/AppConstants.h"
 #include "app/Appearance.h"
 #include "app/CommandLine.h"
@@ -56,14 +59,18 @@ TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
 }
 
 TEST(ApplicationAppearanceTest, OverrideThenColourSchemeThenThemeThenLight) {
-    EXPECT_EQ(appearanceFrom({}), Appearance::Light);
-    EXPECT_EQ(appearanceFrom({"dark", "prefer-light", ""}), Appearance::Dark);
-    EXPECT_EQ(appearanceFrom({"LIGHT", "prefer-dark", "Adwaita-dark"}), Appearance::Light);
-    EXPECT_EQ(appearanceFrom({"", "prefer-dark", ""}), Appearance::Dark);
-    EXPECT_EQ(appearanceFrom({"", "prefer-light", "Adwaita-dark"}), Appearance::Light);
-    EXPECT_EQ(appearanceFrom({"", "default", "Adwaita-dark"}), Appearance::Dark);
-    EXPECT_EQ(appearanceFrom({"", "", "Adwaita:dark"}), Appearance::Dark);  // GTK_THEME's form
-    EXPECT_EQ(appearanceFrom({"", "default", "Adwaita"}), Appearance::Light);
+    const struct {
+        DesktopPreferences settings;
+        Appearance expected;
+    } cases[] = {{{}, Appearance::Light},
+                 {{"dark", "prefer-light", ""}, Appearance::Dark},
+                 {{"LIGHT", "prefer-dark", "Adwaita-dark"}, Appearance::Light},
+                 {{"", "prefer-dark", ""}, Appearance::Dark},
+                 {{"", "prefer-light", "Adwaita-dark"}, Appearance::Light},
+                 {{"", "default", "Adwaita-dark"}, Appearance::Dark},
+                 {{"", "", "Adwaita:dark"}, Appearance::Dark},  // GTK_THEME's form
+                 {{"", "default", "Adwaita"}, Appearance::Light}};
+    for (const auto& c : cases) EXPECT_EQ(appearanceFrom(c.settings), c.expected);
     test::LogLines log;
     EXPECT_EQ(appearanceFrom({"purple", "prefer-dark", ""}), Appearance::Dark);
     ASSERT_EQ(log.lines.size(), 1u);
@@ -93,12 +100,16 @@ TEST(ApplicationWindowTest, PictureFillsTheSpaceAboveTheStripAtTheStartingSize) 
 }
 
 TEST(ApplicationWindowTest, WindowStartsAsWideAsTheDesignedStripWhereTheScreenAllows) {
-    EXPECT_EQ(defaultWindowWidth(2.0, 0), 2170);  // screen unknown: 1085 points at zoom 2
-    EXPECT_EQ(defaultWindowWidth(2.0, 3840), 2170);
-    EXPECT_EQ(defaultWindowWidth(2.0, 1920), 1824);  // 95% of the screen
-    EXPECT_EQ(defaultWindowWidth(1.0, 1920), 1085);
-    EXPECT_EQ(defaultWindowWidth(2.0, 1024), 1000);  // never narrower than the picture...
-    EXPECT_EQ(defaultWindowWidth(2.0, 800), 800);    // ...unless the screen is
+    // Unknown or wide screens: 1085 points; else 95% of the screen, but no narrower than the
+    // picture unless the screen is.
+    const struct {
+        double zoom;
+        int screen, width;
+    } cases[] = {{2.0, 0, 2170},    {2.0, 3840, 2170}, {2.0, 1920, 1824},
+                 {1.0, 1920, 1085}, {2.0, 1024, 1000}, {2.0, 800, 800}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(defaultWindowWidth(c.zoom, c.screen), c.width) << c.zoom << " " << c.screen;
+    }
 }
 
 TEST(ApplicationWindowTest, LinkButtonStrictEdgesAndFades) {
@@ -114,29 +125,30 @@ TEST(ApplicationWindowTest, LinkButtonStrictEdgesAndFades) {
     EXPECT_EQ(layer.opacity(), 0.0f);
 
     // The button spans x 172..328 and y 6..26; its edges are outside.
-    EXPECT_FALSE(hitTestLayer(layer, {172.0, 16.0}));
-    EXPECT_TRUE(hitTestLayer(layer, {173.0, 16.0}));
-    EXPECT_FALSE(hitTestLayer(layer, {328.0, 16.0}));
-    EXPECT_TRUE(hitTestLayer(layer, {327.0, 16.0}));
-    EXPECT_FALSE(hitTestLayer(layer, {250.0, 6.0}));
-    EXPECT_TRUE(hitTestLayer(layer, {250.0, 7.0}));
-    EXPECT_FALSE(hitTestLayer(layer, {250.0, 26.0}));
-    EXPECT_TRUE(hitTestLayer(layer, {250.0, 25.0}));
+    for (const auto& [x, y, hit] : {std::tuple{172.0, 16.0, false},
+                                    {173.0, 16.0, true},
+                                    {328.0, 16.0, false},
+                                    {327.0, 16.0, true},
+                                    {250.0, 6.0, false},
+                                    {250.0, 7.0, true},
+                                    {250.0, 26.0, false},
+                                    {250.0, 25.0, true}}) {
+        EXPECT_EQ(static_cast<bool>(hitTestLayer(layer, {x, y})), hit) << x << ", " << y;
+    }
 
     layer.markPresented();  // on screen: changes fade
     link.mouseMoved({172.0, 16.0});
     EXPECT_EQ(layer.opacity(), 0.0f);
-    link.mouseMoved({173.0, 16.0});
-    EXPECT_EQ(layer.opacity(), 1.0f);
-    clock.advance(0.1);
-    EXPECT_NEAR(layer.presentationOpacity(clock.now()), 0.5f, 0.05f);  // halfway through 0.2 s
-    clock.advance(0.11);
-    EXPECT_EQ(layer.presentationOpacity(clock.now()), 1.0f);
-    link.mouseMoved({400.0, 100.0});
-    clock.advance(0.1);
-    EXPECT_NEAR(layer.presentationOpacity(clock.now()), 0.5f, 0.05f);
-    clock.advance(0.11);
-    EXPECT_EQ(layer.presentationOpacity(clock.now()), 0.0f);
+    // In and out: each fade takes 0.2 s.
+    for (const auto& [where, target] :
+         {std::pair{Point{173.0, 16.0}, 1.0f}, {{400.0, 100.0}, 0.0f}}) {
+        link.mouseMoved(where);
+        EXPECT_EQ(layer.opacity(), target);
+        clock.advance(0.1);
+        EXPECT_NEAR(layer.presentationOpacity(clock.now()), 0.5f, 0.05f);
+        clock.advance(0.11);
+        EXPECT_EQ(layer.presentationOpacity(clock.now()), target);
+    }
 
     // A click: only on the button, and it hides it.
     link.mouseMoved({250.0, 16.0});
