@@ -1,14 +1,14 @@
 // Drops (one audio file, several files, text, the extension alone deciding) and the desktop's
-// file chooser run as a child process whose answer comes back through the run loop.
+// file chooser, a child process whose answer comes back through the run loop.
 
 #include <SDL_stdinc.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +20,7 @@ namespace vornik {
 namespace {
 
 namespace fs = std::filesystem;
+using Paths = std::vector<std::string>;
 
 class FakeTarget : public FileInputTarget {
 public:
@@ -27,20 +28,26 @@ public:
     void raiseWindow() override { ++raised; }
     void resetTransposition() override { transpose = 0; }
 
-    std::vector<std::string> loaded;
+    Paths loaded;
     int raised = 0;
     int transpose = 7;
 };
 
-bool endsWithWav(std::string_view path) {
-    return path.size() > 4 && path.substr(path.size() - 4) == ".wav";
-}
+bool endsWithWav(std::string_view path) { return path.ends_with(".wav") && path.size() > 4; }
 
 SDL_Event dropEvent(Uint32 type, const char* file = nullptr) {
     SDL_Event e{};
     e.drop.type = type;
-    e.drop.file = file ? SDL_strdup(file) : nullptr;  // what SDL allocates; the handler frees
+    e.drop.file = file ? SDL_strdup(file) : nullptr;  // as SDL allocates it; the handler frees
     return e;
+}
+
+fs::path tempDir(const std::string& what) {
+    const fs::path dir = fs::temp_directory_path() /
+                         ("vornik-" + what + "-" + std::to_string(::getpid()) + "-" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+    return dir;
 }
 
 TEST(FileInputTest, OneAudioFileDropLoadsRaisesAndResetsTransposition) {
@@ -49,63 +56,58 @@ TEST(FileInputTest, OneAudioFileDropLoadsRaisesAndResetsTransposition) {
     EXPECT_TRUE(input.handleEvent(dropEvent(SDL_DROPBEGIN)));
     EXPECT_TRUE(input.handleEvent(dropEvent(SDL_DROPFILE, "/tmp/loop.wav")));
     EXPECT_TRUE(input.wouldAccept());
-    EXPECT_TRUE(target.loaded.empty());  // nothing happens before the drop is complete
+    EXPECT_TRUE(target.loaded.empty());  // nothing before the drop is complete
     EXPECT_TRUE(input.handleEvent(dropEvent(SDL_DROPCOMPLETE)));
-    EXPECT_EQ(target.loaded, std::vector<std::string>{"/tmp/loop.wav"});
+    EXPECT_EQ(target.loaded, Paths{"/tmp/loop.wav"});
     EXPECT_EQ(target.raised, 1);
     EXPECT_EQ(target.transpose, 0);
-
     SDL_Event other{};
     other.type = SDL_KEYDOWN;
     EXPECT_FALSE(input.handleEvent(other));
+
+    input.fileChosen("/c/chosen.flac");  // chosen: the chooser's filter decided, no raise
+    input.fileChosen("");                // cancelled
+    EXPECT_EQ(target.loaded, (Paths{"/tmp/loop.wav", "/c/chosen.flac"}));
+    EXPECT_EQ(target.raised, 1);
 }
 
 TEST(FileInputTest, SeveralFilesTextAndOtherExtensionsAreRefused) {
+    const struct {
+        Paths files;
+        const char* text;
+        const char* logged;  // nullptr: refused silently
+    } drops[] = {{{"/a/one.wav", "/a/two.wav"}, nullptr, "2 items"},
+                 {{"/a/notes.txt"}, nullptr, "\"notes.txt\" is not an audio file"},
+                 {{"/a/no-extension"}, nullptr, "\"no-extension\""},
+                 {{}, "https://example.org/a.wav", "not text"},
+                 {{}, nullptr, nullptr}};
     FakeTarget target;
     FileInput input(target, endsWithWav);
+    for (const auto& drop : drops) {
+        test::LogLines log;
+        input.handleEvent(dropEvent(SDL_DROPBEGIN));
+        for (const std::string& f : drop.files) input.dropFile(f);
+        if (drop.text) input.handleEvent(dropEvent(SDL_DROPTEXT, drop.text));
+        EXPECT_EQ(input.wouldAccept(), false);
+        input.handleEvent(dropEvent(SDL_DROPCOMPLETE));
+        ASSERT_EQ(log.lines.size(), drop.logged ? 1u : 0u);
+        if (drop.logged) EXPECT_NE(log.lines[0].find(drop.logged), std::string::npos);
+    }
     test::LogLines log;
-
-    input.dropBegin();
-    input.dropFile("/a/one.wav");
-    input.dropFile("/a/two.wav");
-    EXPECT_FALSE(input.wouldAccept());
-    input.dropComplete();
-
-    input.dropBegin();
-    input.dropFile("/a/notes.txt");
-    input.dropComplete();
-
-    input.dropBegin();
-    input.dropFile("/a/no-extension");
-    input.dropComplete();
-
-    input.handleEvent(dropEvent(SDL_DROPBEGIN));
-    input.handleEvent(dropEvent(SDL_DROPTEXT, "https://example.org/a.wav"));
-    input.handleEvent(dropEvent(SDL_DROPCOMPLETE));
-
-    input.dropBegin();  // an empty drop: nothing to say
-    input.dropComplete();
     input.dropComplete();  // a complete without a begin
-
+    EXPECT_TRUE(log.lines.empty());
     EXPECT_TRUE(target.loaded.empty());
     EXPECT_EQ(target.raised, 0);
     EXPECT_EQ(target.transpose, 7);
-    ASSERT_EQ(log.lines.size(), 4u);
-    EXPECT_NE(log.lines[0].find("2 items"), std::string::npos);
-    EXPECT_NE(log.lines[1].find("\"notes.txt\" is not an audio file"), std::string::npos);
-    EXPECT_NE(log.lines[2].find("\"no-extension\""), std::string::npos);
-    EXPECT_NE(log.lines[3].find("not text"), std::string::npos);
 }
 
 TEST(FileInputTest, OnlyTheExtensionDecides) {
-    // A file named like audio is handed on whatever it holds (the loader reports a bad one),
-    // and a real sound under another name is refused without being opened.
-    const fs::path dir =
-        fs::temp_directory_path() / ("vornik-fileinput-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    // Named like audio: handed on whatever it holds (the loader reports a bad one). A real sound
+    // under another name: refused without being opened.
+    const fs::path dir = tempDir("fileinput");
     std::ofstream(dir / "words.wav") << "not a sound at all";
     std::ofstream(dir / "sound.txt") << "RIFF";
-    std::vector<std::string> asked;
+    Paths asked;
     FakeTarget target;
     FileInput input(target, [&](std::string_view path) {
         asked.emplace_back(path);
@@ -117,111 +119,74 @@ TEST(FileInputTest, OnlyTheExtensionDecides) {
         input.dropFile((dir / name).string());
         input.dropComplete();
     }
-    EXPECT_EQ(target.loaded, std::vector<std::string>{(dir / "words.wav").string()});
+    EXPECT_EQ(target.loaded, Paths{(dir / "words.wav").string()});
     EXPECT_EQ(asked.size(), 2u);
     fs::remove_all(dir);
 
-    // Files sent without a begin and a complete count one at a time.
-    input.dropFile("/b/single.wav");
+    input.dropFile("/b/single.wav");  // without a begin and a complete: one at a time
     EXPECT_EQ(target.loaded.size(), 2u);
-}
-
-TEST(FileInputTest, ChosenFileLoadsAndKeepsTransposition) {
-    FakeTarget target;
-    FileInput input(target, endsWithWav);
-    input.fileChosen("/c/chosen.flac");  // the chooser's own filter decided
-    input.fileChosen("");                // cancelled
-    EXPECT_EQ(target.loaded, std::vector<std::string>{"/c/chosen.flac"});
-    EXPECT_EQ(target.transpose, 7);
-    EXPECT_EQ(target.raised, 0);
 }
 
 TEST(FileInputTest, ChooserCommandOffersTheAudioExtensions) {
     const auto command = FileChooser::findCommand({"wav", "flac"});
-    if (command.empty()) {
-        GTEST_SKIP() << "neither zenity nor kdialog is installed";
-    }
+    if (command.empty()) GTEST_SKIP() << "neither zenity nor kdialog is installed";
     std::string all;
     for (const auto& a : command) all += a + " ";
     EXPECT_NE(all.find("*.wav"), std::string::npos);
     EXPECT_NE(all.find("*.FLAC"), std::string::npos);
 }
 
-// --- The chooser's child process and thread ---------------------------------------------------
-
 class FileChooserThreadsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vornik-chooser-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-    }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string script(const std::string& name, const std::string& body) {
-        const fs::path p = dir / name;
+    std::vector<std::string> script(const std::string& body) {
+        const fs::path p = dir / ("script" + std::to_string(++scripts));
         std::ofstream(p) << "#!/bin/sh\n" << body << "\n";
         fs::permissions(p, fs::perms::owner_all);
-        return p.string();
+        return {p.string()};
     }
-
     // Runs the loop until the answer came or five seconds passed.
-    bool waitForAnswer(RunLoop& loop, const bool& answered) {
+    std::optional<std::string> wait(const std::optional<std::string>& answer) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!answered && std::chrono::steady_clock::now() < end) {
+        while (!answer && std::chrono::steady_clock::now() < end) {
             loop.runDue();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        return answered;
+        return answer;
     }
 
-    fs::path dir;
+    fs::path dir = tempDir("chooser");
+    int scripts = 0;
     SteadyClock clock;
     RunLoop loop{clock};
 };
 
 TEST_F(FileChooserThreadsTest, AnswerArrivesOnTheMainThreadThroughTheRunLoop) {
     FileChooser chooser(loop);
-    bool answered = false;
-    std::string chosen;
-    const auto mainThread = std::this_thread::get_id();
+    std::optional<std::string> chosen;
     std::thread::id answeredOn;
-    ASSERT_TRUE(chooser.open({script("choose", "sleep 0.1; echo '/music/my song.wav'")},
-                             [&](const std::string& path) {
-                                 chosen = path;
-                                 answeredOn = std::this_thread::get_id();
-                                 answered = true;
-                             }));
+    const auto done = [&](const std::string& path) {
+        chosen = path;
+        answeredOn = std::this_thread::get_id();
+    };
+    ASSERT_TRUE(chooser.open(script("sleep 0.1; echo '/music/my song.wav'"), done));
     EXPECT_TRUE(chooser.isOpen());
     test::LogLines log;
-    EXPECT_FALSE(chooser.open({script("other", "echo x")}, [](const std::string&) {}));
-    EXPECT_EQ(log.lines.size(), 1u);  // one at a time
-    ASSERT_TRUE(waitForAnswer(loop, answered));
-    EXPECT_EQ(chosen, "/music/my song.wav");
-    EXPECT_EQ(answeredOn, mainThread);
+    EXPECT_FALSE(chooser.open(script("echo x"), done));  // one at a time, with a line
+    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(wait(chosen), "/music/my song.wav");
+    EXPECT_EQ(answeredOn, std::this_thread::get_id());
     EXPECT_FALSE(chooser.isOpen());
 
-    // Cancelled (exit 1): an empty answer, no log line. A failure: an empty answer and a line.
-    answered = false;
-    chosen = "unchanged";
-    ASSERT_TRUE(chooser.open({script("cancel", "exit 1")}, [&](const std::string& path) {
-        chosen = path;
-        answered = true;
-    }));
-    ASSERT_TRUE(waitForAnswer(loop, answered));
-    EXPECT_EQ(chosen, "");
-    answered = false;
-    ASSERT_TRUE(chooser.open({script("crash", "exit 3")}, [&](const std::string& path) {
-        chosen = path;
-        answered = true;
-    }));
-    ASSERT_TRUE(waitForAnswer(loop, answered));
-    EXPECT_EQ(chosen, "");
+    // Cancelled (exit 1): "" and no line. Failed (exit 3): "" and a line.
+    for (const char* body : {"exit 1", "exit 3"}) {
+        chosen.reset();
+        ASSERT_TRUE(chooser.open(script(body), done));
+        EXPECT_EQ(wait(chosen), "") << body;
+    }
     EXPECT_EQ(log.lines.size(), 2u);
-
-    // A command that does not exist is refused at once.
-    EXPECT_FALSE(chooser.open({(dir / "missing").string()}, [](const std::string&) {}));
+    EXPECT_FALSE(chooser.open({(dir / "missing").string()}, done));  // refused at once
     EXPECT_FALSE(chooser.isOpen());
 }
 
@@ -231,7 +196,7 @@ TEST_F(FileChooserThreadsTest, QuittingWithTheChooserOpenEndsItAndDropsTheAnswer
     const auto start = std::chrono::steady_clock::now();
     {
         FileChooser chooser(loop);
-        ASSERT_TRUE(chooser.open({script("slow", "sleep 30; touch '" + marker + "'")},
+        ASSERT_TRUE(chooser.open(script("sleep 30; touch '" + marker + "'"),
                                  [&](const std::string&) { answered = true; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
