@@ -91,7 +91,9 @@ TEST(FileInputTest, SeveralFilesTextAndOtherExtensionsAreRefused) {
         EXPECT_EQ(input.wouldAccept(), false);
         input.handleEvent(dropEvent(SDL_DROPCOMPLETE));
         ASSERT_EQ(log.lines.size(), drop.logged ? 1u : 0u);
-        if (drop.logged) EXPECT_NE(log.lines[0].find(drop.logged), std::string::npos);
+        if (drop.logged) {
+            EXPECT_NE(log.lines[0].find(drop.logged), std::string::npos);
+        }
     }
     test::LogLines log;
     input.dropComplete();  // a complete without a begin
