@@ -49,21 +49,25 @@ using Stereo = __m128;  // lanes: left, right, -, -
 
 inline Stereo stereoOf(float l, float r) { return _mm_setr_ps(l, r, 0.0f, 0.0f); }
 
-inline Stereo hermiteStereo(const float* left, const float* right, float t) {
-    const __m128 lv = _mm_loadu_ps(left - 1);   // l[-1] l[0] l[1] l[2]
-    const __m128 rv = _mm_loadu_ps(right - 1);  // r[-1] r[0] r[1] r[2]
-    const __m128 lo = _mm_unpacklo_ps(lv, rv);  // l[-1] r[-1] l[0] r[0]
-    const __m128 hi = _mm_unpackhi_ps(lv, rv);  // l[1]  r[1]  l[2] r[2]
-    const __m128 ym1 = lo, y0 = _mm_movehl_ps(lo, lo), y1 = hi, y2 = _mm_movehl_ps(hi, hi);
-    const __m128 half = _mm_set1_ps(0.5f), tv = _mm_set1_ps(t);
+// hermite() in every lane: the four frames around each lane's index, and its fraction.
+inline __m128 hermiteLanes(__m128 ym1, __m128 y0, __m128 y1, __m128 y2, __m128 t) {
+    const __m128 half = _mm_set1_ps(0.5f);
     const __m128 c1 = _mm_mul_ps(half, _mm_sub_ps(y1, ym1));
     const __m128 d = _mm_sub_ps(y0, y1);
     const __m128 w = _mm_add_ps(d, c1);
     const __m128 a = _mm_add_ps(_mm_add_ps(w, d), _mm_mul_ps(half, _mm_sub_ps(y2, y0)));
     const __m128 b = _mm_add_ps(w, a);
-    __m128 res = _mm_sub_ps(_mm_mul_ps(a, tv), b);
-    res = _mm_add_ps(_mm_mul_ps(res, tv), c1);
-    return _mm_add_ps(_mm_mul_ps(res, tv), y0);
+    __m128 res = _mm_sub_ps(_mm_mul_ps(a, t), b);
+    res = _mm_add_ps(_mm_mul_ps(res, t), c1);
+    return _mm_add_ps(_mm_mul_ps(res, t), y0);
+}
+
+inline Stereo hermiteStereo(const float* left, const float* right, float t) {
+    const __m128 lv = _mm_loadu_ps(left - 1);   // l[-1] l[0] l[1] l[2]
+    const __m128 rv = _mm_loadu_ps(right - 1);  // r[-1] r[0] r[1] r[2]
+    const __m128 lo = _mm_unpacklo_ps(lv, rv);  // l[-1] r[-1] l[0] r[0]
+    const __m128 hi = _mm_unpackhi_ps(lv, rv);  // l[1]  r[1]  l[2] r[2]
+    return hermiteLanes(lo, _mm_movehl_ps(lo, lo), hi, _mm_movehl_ps(hi, hi), _mm_set1_ps(t));
 }
 
 // (1 - w) * main in double, narrowed; plus w * second in double, narrowed.
@@ -83,17 +87,8 @@ inline __m128 hermiteTwoHeads(const SampleSnapshot& s, std::uint32_t i, float t,
     const __m128 hi1 = _mm_unpackhi_ps(_mm_loadu_ps(s.left + i - 1), _mm_loadu_ps(s.right + i - 1));
     const __m128 lo2 = _mm_unpacklo_ps(_mm_loadu_ps(s.left + j - 1), _mm_loadu_ps(s.right + j - 1));
     const __m128 hi2 = _mm_unpackhi_ps(_mm_loadu_ps(s.left + j - 1), _mm_loadu_ps(s.right + j - 1));
-    const __m128 ym1 = _mm_movelh_ps(lo1, lo2), y0 = _mm_movehl_ps(lo2, lo1);
-    const __m128 y1 = _mm_movelh_ps(hi1, hi2), y2 = _mm_movehl_ps(hi2, hi1);
-    const __m128 half = _mm_set1_ps(0.5f), tv = _mm_setr_ps(t, t, u, u);
-    const __m128 c1 = _mm_mul_ps(half, _mm_sub_ps(y1, ym1));
-    const __m128 d = _mm_sub_ps(y0, y1);
-    const __m128 w = _mm_add_ps(d, c1);
-    const __m128 a = _mm_add_ps(_mm_add_ps(w, d), _mm_mul_ps(half, _mm_sub_ps(y2, y0)));
-    const __m128 b = _mm_add_ps(w, a);
-    __m128 res = _mm_sub_ps(_mm_mul_ps(a, tv), b);
-    res = _mm_add_ps(_mm_mul_ps(res, tv), c1);
-    return _mm_add_ps(_mm_mul_ps(res, tv), y0);
+    return hermiteLanes(_mm_movelh_ps(lo1, lo2), _mm_movehl_ps(lo2, lo1), _mm_movelh_ps(hi1, hi2),
+                        _mm_movehl_ps(hi2, hi1), _mm_setr_ps(t, t, u, u));
 }
 
 inline Stereo readTwoHeads(const SampleSnapshot& s, double main, double second, double weight) {
