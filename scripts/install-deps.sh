@@ -12,6 +12,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev sox
   # the instrument
   libsdl2-dev libcairo2-dev libfontconfig-dev libsndfile1-dev fonts-dejavu-core xdg-utils
+  # MIDI, JACK and rate conversion
+  librtmidi-dev libjack-jackd2-dev jackd2 libsamplerate0-dev
+  # the desktop: portal over D-Bus, validators, the man page
+  libglib2.0-dev appstream desktop-file-utils help2man
   # screenshots and display tests without a screen
   xvfb xauth
 )
