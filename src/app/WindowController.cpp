@@ -1,5 +1,6 @@
 #include "app/WindowController.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/Icons.h"
@@ -267,6 +268,19 @@ const LayerPtr& WindowController::stripLayer(Size size) {
         return emptyStrip_;
     }
     return mainBar_->layout(size);
+}
+
+double WindowController::minimumStripWidth() {
+    double widest = 0.0;
+    for (int mode = 0; mode <= kPlayModeCount; ++mode) {
+        const auto identifiers = mode < kPlayModeCount ? controlsBarItems(mode) : effectsBarItems();
+        std::vector<BarItemPtr> built;
+        for (const std::string& identifier : identifiers) {
+            if (BarItemPtr item = makeItemForIdentifier(identifier)) built.push_back(item);
+        }
+        widest = std::max(widest, Bar::minimumWidth(built));
+    }
+    return widest;
 }
 
 void WindowController::stripTouch(TouchPhase phase, const Touch& touch) {
