@@ -13,8 +13,8 @@
 #include "app/StateControls.h"
 #include "base/Log.h"
 #include "base/Status.h"
-#include "session/StateFile.h"
 #include "sample/AudioFormats.h"
+#include "session/StateFile.h"
 
 namespace vornik {
 namespace {
@@ -216,8 +216,8 @@ bool Application::openWindow() {
         return false;
     }
     SDL_Rect usable{};
-    int width = defaultWindowWidth(
-        options_.zoom, SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
+    int width = defaultWindowWidth(options_.zoom,
+                                   SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
     int height =
         app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
     int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
@@ -335,9 +335,8 @@ std::string Application::startupFile() {
             logf("the last sample, \"%s\", is gone: starting without it", restored_.sample.c_str());
             // Shown once the window's status line listens.
             const std::string name = std::filesystem::path(restored_.sample).filename().string();
-            runLoop_.post([name] {
-                showStatus("The last sample, \"" + name + "\", is no longer there");
-            });
+            runLoop_.post(
+                [name] { showStatus("The last sample, \"" + name + "\", is no longer there"); });
         }
     }
     if (isFile(file)) {

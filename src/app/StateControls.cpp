@@ -41,8 +41,8 @@ void captureControls(const WindowController& c, SessionState& state) {
     keep(state.delay, c, "delayTimeSet", c.delaySlider());
     keep(state.feedback, c, "delayFeedbackSet", c.feedbackSlider());
     keep(state.reverb, c, "reverbSet", c.reverbSlider());
-    state.controlBar = c.secondaryBar() == state::kEffectsBar ? state::kEffectsBar
-                                                             : state::kControlsBar;
+    state.controlBar =
+        c.secondaryBar() == state::kEffectsBar ? state::kEffectsBar : state::kControlsBar;
 }
 
 void restoreControls(WindowController& c, const SessionState& state) {

@@ -50,8 +50,8 @@ std::optional<int> clampedInteger(std::string_view text, int lo, int hi) {
 
 // A name from `names` (its index), or a number clamped to [lo, hi].
 template <std::size_t N>
-std::optional<int> namedOrNumber(std::string_view text, const std::array<std::string_view, N>& names,
-                                 int lo, int hi) {
+std::optional<int> namedOrNumber(std::string_view text,
+                                 const std::array<std::string_view, N>& names, int lo, int hi) {
     const auto it = std::find(names.begin(), names.end(), trim(text));
     if (it != names.end()) return static_cast<int>(it - names.begin());
     return clampedInteger(text, lo, hi);
@@ -71,7 +71,8 @@ std::optional<int> slicesStep(std::string_view text) {
 std::string formatState(const SessionState& s) {
     std::string out =
         "# Vornik's state: the sample and the controls as they were left. Vornik writes it while\n"
-        "# it runs and when it quits; start it with --fresh, or delete this file, to begin blank.\n";
+        "# it runs and when it quits; start it with --fresh, or delete this file, to begin "
+        "blank.\n";
     auto put = [&out](std::string_view key, std::string_view value) {
         out.append(key).append(" = ").append(value).append("\n");
     };
@@ -187,9 +188,10 @@ ParsedState parseState(std::string_view text) {
             take(s.reverb, clampedNumber(value, kSliderMin, kSliderMax));
         } else if (key == "control-bar") {
             const std::string_view bar = trim(value);
-            take(s.controlBar, bar == "controls"  ? std::optional<int>(kControlsBar)
-                               : bar == "effects" ? std::optional<int>(kEffectsBar)
-                                                  : clampedInteger(value, kControlsBar, kEffectsBar));
+            take(s.controlBar, bar == "controls" ? std::optional<int>(kControlsBar)
+                               : bar == "effects"
+                                   ? std::optional<int>(kEffectsBar)
+                                   : clampedInteger(value, kControlsBar, kEffectsBar));
         } else if (key == "zoom") {
             take(s.zoom, clampedNumber(value, kZoomMin, kZoomMax));
         } else if (key == "window-x") {

@@ -37,16 +37,16 @@ struct WindowFrame {
 };
 
 struct SessionState {
-    std::string sample;                 // the loaded sample's absolute path; empty for none
-    std::optional<int> playMode;        // 0 slicer .. 3 tape
-    std::optional<int> slicesStep;      // the slices stepper: 0 none, 1 auto, 2..4 -> 4, 8, 16
-    std::optional<double> attack;       // slider positions, 0..1
-    std::optional<double> decay;        //
-    std::optional<int> transpose;       // semitones, -24..24
-    std::optional<double> filter;       // 0..2, 1 is no filter
-    std::optional<double> delay;        // 0..1
-    std::optional<double> feedback;     // 0..1
-    std::optional<double> reverb;       // 0..1
+    std::string sample;                    // the loaded sample's absolute path; empty for none
+    std::optional<int> playMode;           // 0 slicer .. 3 tape
+    std::optional<int> slicesStep;         // the slices stepper: 0 none, 1 auto, 2..4 -> 4, 8, 16
+    std::optional<double> attack;          // slider positions, 0..1
+    std::optional<double> decay;           //
+    std::optional<int> transpose;          // semitones, -24..24
+    std::optional<double> filter;          // 0..2, 1 is no filter
+    std::optional<double> delay;           // 0..1
+    std::optional<double> feedback;        // 0..1
+    std::optional<double> reverb;          // 0..1
     int controlBar = state::kControlsBar;  // the control bar last shown
     std::optional<double> zoom;
     std::optional<WindowFrame> window;

@@ -24,7 +24,9 @@ fs::path temporaryFor(const fs::path& path, long pid) {
            (path.filename().string() + "." + std::to_string(pid) + kTemporarySuffix);
 }
 
-std::string systemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string systemError(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 bool writeAll(int fd, std::string_view text) {
     while (!text.empty()) {

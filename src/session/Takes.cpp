@@ -50,8 +50,7 @@ std::string TakePaths::keptPath(const std::string& sample, const fs::path& recor
     const auto time = fs::last_write_time(recordingFile, ec);
     const auto size = ec ? 0 : fs::file_size(recordingFile, ec);
     // A take copied into the folder later changes the folder's time.
-    const auto folderTime =
-        fs::last_write_time(recordingFile.parent_path() / kTakesFolderName, ec);
+    const auto folderTime = fs::last_write_time(recordingFile.parent_path() / kTakesFolderName, ec);
     if (sample != sample_ || time != time_ || size != size_ || folderTime != folderTime_) {
         sample_ = sample;
         time_ = time;
