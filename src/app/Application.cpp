@@ -223,8 +223,11 @@ bool Application::openWindow() {
     int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
     if (restored_.window) {
         windowFrame_ = restored_.window;
-        width = restored_.window->width;
-        height = restored_.window->height;
+        // No larger than the screen it opens on now.
+        width =
+            usable.w > 0 ? std::min(restored_.window->width, usable.w) : restored_.window->width;
+        height =
+            usable.h > 0 ? std::min(restored_.window->height, usable.h) : restored_.window->height;
         // Where it was, if that is still on a screen (one may have gone since).
         if (restored_.window->x && restored_.window->y) {
             const SDL_Rect frame{*restored_.window->x, *restored_.window->y, width, height};

@@ -41,7 +41,7 @@ bool writeAll(int fd, std::string_view text) {
 }  // namespace
 
 fs::path stateFilePathFrom(const char* xdgStateHome, const char* home) {
-    // The base directory specification: a relative path there is to be ignored.
+    // XDG base directories: a relative one is to be ignored.
     if (xdgStateHome != nullptr && *xdgStateHome == '/') {
         return fs::path(xdgStateHome) / "vornik" / "state.conf";
     }
