@@ -155,13 +155,12 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 break;
             case 4: {  // one voice, from the slice's start to its end, not the sample's
                 const Slice* slice = view->getSliceAtPos(0.6f * view->touchBarSize().x);
-                ASSERT_NE(slice, nullptr);
-                EXPECT_LT(slice->end, 1.0f);
+                ASSERT_TRUE(slice != nullptr && slice->end < 1.0f);
                 const double length = view->audioFileLength();
                 int held = 0;
                 for (const Playhead& v : view->playheads()) {
                     if (!v.active() || v.touchid() == kNoTouch) continue;
-                    ++held;
+                    held += 1;
                     EXPECT_NEAR(v.frameStart(), slice->pos * length, 2.0);
                     EXPECT_NEAR(v.frameEnd(), slice->end * length, 2.0);
                 }
