@@ -55,8 +55,7 @@ private:
 
 }  // namespace
 
-Session::Session(const Script& script, std::filesystem::path input,
-                 std::filesystem::path recordDir)
+Session::Session(const Script& script, std::filesystem::path input, std::filesystem::path recordDir)
     : script_(script), recordDir_(std::move(recordDir)) {
     Transaction::setClock(&clock_);
     const char* assets = std::getenv("VORNIK_ASSETS");

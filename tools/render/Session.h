@@ -22,11 +22,11 @@ namespace vornik::render {
 
 class Session {
 public:
-    static constexpr int kBlockFrames = 64;     // the graph is pulled in device-sized blocks
-    static constexpr int kUpdateFrames = 800;   // one display frame at 60 Hz of rendered time
+    static constexpr int kBlockFrames = 64;    // the graph is pulled in device-sized blocks
+    static constexpr int kUpdateFrames = 800;  // one display frame at 60 Hz of rendered time
     static constexpr double kSnapshotZoom = 2.0;
 
-    static constexpr int kSinkFrames = 4096;    // frames handed to the sink at a time
+    static constexpr int kSinkFrames = 4096;  // frames handed to the sink at a time
     static_assert(kSinkFrames % kBlockFrames == 0);
 
     // Receives the final mix as it is rendered, in order: `frames` interleaved stereo frames at

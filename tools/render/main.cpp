@@ -63,8 +63,8 @@ public:
         // A WAV file holds at most 4 GiB of audio (about 3.1 hours here); longer renders are
         // RF64, WAV's 64-bit form.
         const double bytes = seconds * info.samplerate * info.channels * sizeof(float);
-        info.format = (bytes < 4294967295.0 - 65536 ? SF_FORMAT_WAV : SF_FORMAT_RF64) |
-                      SF_FORMAT_FLOAT;
+        info.format =
+            (bytes < 4294967295.0 - 65536 ? SF_FORMAT_WAV : SF_FORMAT_RF64) | SF_FORMAT_FLOAT;
         file_ = sf_open(path.c_str(), SFM_WRITE, &info);
         // The PEAK chunk carries the time of writing: without it, the same render gives the
         // same bytes.
@@ -89,7 +89,8 @@ private:
     long nonFinite_ = 0;
 };
 
-int render(const vornik::render::Script& script, const std::string& outPath, const std::string& inputPath, bool check) {
+int render(const vornik::render::Script& script, const std::string& outPath,
+           const std::string& inputPath, bool check) {
     std::string error;
     PrivateFolder folder;  // outlives the session, whose recorder writes into it
     if (!folder.make(error)) {
@@ -107,9 +108,8 @@ int render(const vornik::render::Script& script, const std::string& outPath, con
     const auto started = std::chrono::steady_clock::now();
     {
         vornik::render::Session session(script, inputPath, folder.path());
-        ok = session.run([&](const float* mix, int frames) {
-            return written = out.write(mix, frames);
-        });
+        ok = session.run(
+            [&](const float* mix, int frames) { return written = out.write(mix, frames); });
         voicesOn = session.activeVoices();
     }
     if (!out.close() || !written) {
@@ -119,10 +119,11 @@ int render(const vornik::render::Script& script, const std::string& outPath, con
     if (check) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::printf("check: %.1f s rendered in %.2f s (%.1fx real time), %ld non-finite samples, "
-                    "%d voices on at the end\n",
-                    script.length, seconds, script.length / std::max(seconds, 1e-9),
-                    out.nonFinite(), voicesOn);
+        std::printf(
+            "check: %.1f s rendered in %.2f s (%.1fx real time), %ld non-finite samples, "
+            "%d voices on at the end\n",
+            script.length, seconds, script.length / std::max(seconds, 1e-9), out.nonFinite(),
+            voicesOn);
         if (out.nonFinite() != 0 || voicesOn != 0) ok = false;
     }
     return ok ? 0 : 1;
