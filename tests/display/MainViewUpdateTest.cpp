@@ -336,3 +336,17 @@ TEST(DisplayUpdate, SteadyFramesAllocateNothing) {
     EXPECT_EQ(scope.counts().locks, 0u);
     EXPECT_EQ(strip.view.oscLayer()->path().size(), 1024u);
 }
+
+TEST(DisplayUpdate, AReplacedSampleIsFreedAtTheNextFrameNotTheNextLoad) {
+    Strip s;
+    s.loadAndMeasure(hundredPerPoint());
+    const std::weak_ptr<const float[]> old = s.view.sample().storage;
+    s.view.mixer().sample().acquireForRender();  // a render call reads it while the next loads
+    s.load(hundredPerPoint());
+    EXPECT_FALSE(old.expired());
+    float left[64], right[64];
+    s.view.renderAudio(left, right, 64);
+    s.view.renderAudio(left, right, 64);
+    s.view.update();
+    EXPECT_TRUE(old.expired());
+}
