@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <utility>
 
 #include "AudioTestSupport.h"
 #include "audio/Denormals.h"
@@ -209,24 +208,20 @@ TEST(EffectUnits, ReverbTailDecaysOverSecondsAndStaysFinite) {
 TEST(EffectUnits, AnOverflowedBlockLeavesNoLastingNaN) {
     // One block of infinity and NaN, as an overflowed mix would bring, then a sine: every unit
     // must be clean again and let the sine through (a click is fine, lasting NaN is not).
-    struct Poisoned {
-        SineSource sine{440.0, 0.5f};
-        bool first = true;
-        void renderAudio(float* left, float* right, int frames) {
-            sine.renderAudio(left, right, frames);
-            if (std::exchange(first, false)) {
-                std::fill_n(left, frames, std::numeric_limits<float>::infinity());
-                std::fill_n(right, frames, std::numeric_limits<float>::quiet_NaN());
-            }
-        }
-    } source;
     AudioGraph g;
     setEffects(g, true);  // every unit in the path
-    g.setSource(source);
+    g.setSource(
+        [](void*, float* left, float* right, int frames) {
+            std::fill_n(left, frames, std::numeric_limits<float>::infinity());
+            std::fill_n(right, frames, std::numeric_limits<float>::quiet_NaN());
+        },
+        nullptr);
     g.prepare();
-    const Stereo out = renderGraph(g, 48000);  // the delay hears its poison again at 0.45 s
-    const Stereo end{{out.left.end() - 4800, out.left.end()},
-                     {out.right.end() - 4800, out.right.end()}};
+    renderGraph(g, AudioGraph::kBlockFrames);
+    SineSource sine{440.0, 0.5f};
+    g.setSource(sine);
+    renderGraph(g, 48000 - 4800);  // the delay hears its poison again at 0.45 s
+    const Stereo end = renderGraph(g, 4800);
     EXPECT_TRUE(allFinite(end));
     EXPECT_GT(rms(end.left), 0.03);  // 0.08 when never poisoned, 0 if a unit stayed silent
 }
