@@ -161,7 +161,8 @@ int Application::run() {
     keeper_->start([this] { return captureState(); });
 
     running_ = true;
-    double nextFrame = clock_.now();
+    const double started = clock_.now();
+    double nextFrame = started;
     while (running_) {
         SDL_Event event;
         while (running_ && SDL_PollEvent(&event)) handleEvent(event);
@@ -181,6 +182,10 @@ int Application::run() {
         waitForWork(nextFrame);
     }
     keeper_->quit();
+    if (options_.holdVoices >= 0) {
+        logf("%d display frames run, %d presented (%d strip only) in %.1f s", frames_, presented_,
+             stripPresented_, clock_.now() - started);
+    }
     if (!options_.screenshot.empty()) writeScreenshot();
     return 0;
 }
@@ -252,6 +257,9 @@ bool Application::openWindow() {
     if (renderer_ == nullptr) {
         logf("no display available: cannot draw into the window (%s)", SDL_GetError());
         return false;
+    }
+    if (SDL_RendererInfo info{}; SDL_GetRendererInfo(renderer_, &info) == 0) {
+        logf("drawing with SDL's %s renderer", info.name);
     }
     SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
     for (Uint32 type : {SDL_DROPBEGIN, SDL_DROPFILE, SDL_DROPTEXT, SDL_DROPCOMPLETE}) {
@@ -553,6 +561,7 @@ void Application::frame() {
     controller_->stripLayer(stripSize());
     // The instrument's display tick: cursors, finished voices, flashes, the oscilloscope.
     if (MainView* view = mainView()) view->update();
+    holdVoices();
     const Uint32 flags = SDL_GetWindowFlags(window_);
     if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
     bool changed = needsPresent_;
@@ -560,6 +569,24 @@ void Application::frame() {
     if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) changed = true;
     if (stripInput_.heldFingers() != shownHeld_) changed = true;
     if (changed) present(false);
+}
+
+// For measurements: bow fingers spread evenly over the strip, once the sample is in and the strip
+// measured. The mode goes to the instrument only, so the kept state does not change.
+void Application::holdVoices() {
+    MainView* view = mainView();
+    if (voicesHeld_ || options_.holdVoices <= 0 || !view || !view->hasAudioFile()) return;
+    const double width = view->touchBarSize().x;
+    if (!(width > 0.0)) return;
+    voicesHeld_ = true;
+    view->setPlayMode(Playhead::kBow);
+    controller_->showBar(bars::kInstrument);
+    followBar();
+    constexpr TouchId kFirstHeldTouch = TouchId{1} << 48;  // far from SDL's and the mouse's
+    for (int i = 0; i < options_.holdVoices; ++i) {
+        const Point at{width * (i + 0.5) / options_.holdVoices, stripHeight_ * 0.5};
+        controller_->stripTouch(TouchPhase::Began, Touch{kFirstHeldTouch + i, at, at});
+    }
 }
 
 bool Application::drawStrip() {

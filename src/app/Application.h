@@ -107,6 +107,7 @@ private:
     void updateGeometry();
     Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
     void frame();
+    void holdVoices();
     bool drawStrip();
     void present(bool capture);
     void writeScreenshot();
@@ -156,8 +157,10 @@ private:
     int shownBar_ = 0;  // the bar the strip's fingers are on
     float shownLinkOpacity_ = -1.0f;
     std::vector<Point> shownHeld_;
+    bool voicesHeld_ = false;  // --hold-voices: the fingers are down
     int frames_ = 0;
     int presented_ = 0;
+    int stripPresented_ = 0;
     std::function<void(Application&, int)> frameHook_;
     TouchLog touchLog_;
     std::vector<std::string> loadedFiles_;

@@ -1,6 +1,7 @@
 #pragma once
-// The program's command line: vornik [FILE] [--zoom N] [--fresh] [--help] [--version], and two
-// options for tests and measurements (--frames N, --screenshot PNG). Plain C++. Thread: any.
+// The program's command line: vornik [FILE] [--zoom N] [--fresh] [--help] [--version], and
+// options for tests and measurements (--frames N, --screenshot PNG, --hold-voices N). Plain C++.
+// Thread: any.
 
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@ struct ApplicationOptions {
     bool fresh = false;      // start blank, and keep the saved state until something changes
     int frames = 0;          // quit after this many display frames; 0 runs until closed
     std::string screenshot;  // write the window's picture here when quitting
+    // Bow voices held across the strip once the sample is in; -1: not asked (a measurement run
+    // reports its frame counts at the end).
+    int holdVoices = -1;
 };
 
 struct CommandLine {
