@@ -4,10 +4,13 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <string_view>
 
 #include "base/Log.h"
+#include "display/TraceStroke.h"
 #include "display/Transaction.h"
 
 namespace vornik {
@@ -174,6 +177,7 @@ struct RenderPass {
     void drawBorder(const Layer& layer, double alpha);
     void drawText(const TextLayer& text, double alpha);
     void drawImage(const Layer& layer, double alpha);
+    bool drawTrace(const ShapeLayer& shape, double alpha);
 };
 
 void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
@@ -252,6 +256,7 @@ void RenderPass::drawOwn(const Layer& layer, double alpha) {
     if (layer.kind() == Layer::Kind::Shape) {
         const auto& s = static_cast<const ShapeLayer&>(layer);
         const bool fill = drawsFill(s), stroke = drawsStroke(s);
+        if (stroke && !fill && drawTrace(s, alpha)) return;
         if (fill || stroke) {
             appendPath(cr, s.path());
             if (fill) {
@@ -295,6 +300,49 @@ void RenderPass::drawBorder(const Layer& layer, double alpha) {
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
     setSource(cr, layer.borderColor(), alpha);
     cairo_fill(cr);
+}
+
+// A stroked trace (the oscilloscope: lines only, x always growing, butt caps, not rotated or
+// stretched) through TraceStroke, its coverage painted as a mask. False for any other stroke.
+bool RenderPass::drawTrace(const ShapeLayer& shape, double alpha) {
+    if (shape.lineCap() != LineCap::Butt || shape.lineJoin() == LineJoin::Round) return false;
+    const auto& elements = shape.path().elements();
+    if (elements.size() < 2 || elements[0].op != Path::Op::Move) return false;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (m.xy != 0.0 || m.yx != 0.0 || !(m.xx > 0.0) || std::fabs(m.yy) != m.xx) return false;
+    std::vector<Point>& points = renderer.tracePoints_;
+    points.clear();
+    for (const Path::Element& e : elements) {
+        if (&e != &elements[0] && e.op != Path::Op::Line) return false;
+        double x = e.points[0].x, y = e.points[0].y;
+        cairo_user_to_device(cr, &x, &y);
+        points.push_back({x, y});
+    }
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+    cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+    cairo_user_to_device(cr, &x0, &y0);
+    cairo_user_to_device(cr, &x1, &y1);
+    const PixelBox clip{static_cast<int>(std::floor(std::min(x0, x1))),
+                        static_cast<int>(std::floor(std::min(y0, y1))),
+                        static_cast<int>(std::ceil(std::max(x0, x1))),
+                        static_cast<int>(std::ceil(std::max(y0, y1)))};
+    TraceStroke& trace = renderer.trace_;
+    if (!trace.draw(points, shape.lineWidth() * m.xx * 0.5, shape.lineJoin() == LineJoin::Miter,
+                    kMiterLimit, clip)) {
+        return false;
+    }
+    const PixelBox& box = trace.box();
+    if (box.isEmpty()) return true;
+    cairo_surface_t* mask = cairo_image_surface_create_for_data(
+        trace.data(), CAIRO_FORMAT_A8, box.width(), box.height(), trace.stride());
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    setSource(cr, shape.strokeColor(), alpha);
+    cairo_mask_surface(cr, mask, box.x0, box.y0);
+    cairo_restore(cr);
+    cairo_surface_destroy(mask);
+    return true;
 }
 
 void RenderPass::drawImage(const Layer& layer, double alpha) {
@@ -422,6 +470,7 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
         height = pixels(b.size.height);
     }
     prepare(width, height);
+    digest_ = 0;
     zoom_ = zoom;
     origin_ = b.origin;
     if (image_->width() == 0 || image_->height() == 0) return *image_;
@@ -440,6 +489,75 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
     cairo_restore(cr);
     cairo_surface_flush(image_->surface());
     return *image_;
+}
+
+namespace {
+
+struct Digest {
+    std::uint64_t h = 0x243f6a8885a308d3u;
+    void add(std::uint64_t v) { h = (std::rotl(h, 5) ^ v) * 0x517cc1b727220a95u; }
+    void add(double v) { add(std::bit_cast<std::uint64_t>(v)); }
+    void add(const void* p) { add(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p))); }
+    void add(Point p) { add(p.x), add(p.y); }
+    void add(const Color& c) { add(c.r), add(c.g), add(c.b), add(c.a); }
+    void add(const std::string& text) {
+        add(static_cast<std::uint64_t>(text.size()));
+        for (unsigned char c : text) add(static_cast<std::uint64_t>(c));
+    }
+
+    void addTree(const Layer& layer, double now) {
+        add(&layer);
+        add(static_cast<std::uint64_t>(layer.kind()));
+        const Rect& b = layer.bounds();
+        add(b.origin), add(b.size.width), add(b.size.height);
+        add(layer.anchorPoint()), add(layer.position());
+        add(layer.backgroundColor());
+        add(layer.borderWidth()), add(layer.borderColor());
+        add(layer.cornerRadius());
+        add(static_cast<std::uint64_t>(layer.cornerCurve()) * 2 + layer.masksToBounds());
+        add(static_cast<double>(layer.presentationOpacity(now)));
+        add(layer.contents().get());
+        if (layer.kind() == Layer::Kind::Shape) {
+            const auto& s = static_cast<const ShapeLayer&>(layer);
+            add(static_cast<std::uint64_t>(s.path().size()));
+            for (const Path::Element& e : s.path().elements()) {
+                add(static_cast<std::uint64_t>(e.op));
+                const int points = e.op == Path::Op::Curve ? 3 : e.op == Path::Op::Close ? 0 : 1;
+                for (int i = 0; i < points; ++i) add(e.points[i]);
+            }
+            add(s.strokeColor()), add(s.fillColor()), add(s.lineWidth());
+            add(static_cast<std::uint64_t>(s.lineJoin()) * 16 +
+                static_cast<std::uint64_t>(s.lineCap()) * 4 +
+                static_cast<std::uint64_t>(s.fillRule()));
+        } else if (layer.kind() == Layer::Kind::Text) {
+            const auto& t = static_cast<const TextLayer&>(layer);
+            add(t.string()), add(t.fontName()), add(t.fontSize()), add(t.foregroundColor());
+            add(static_cast<std::uint64_t>(t.alignmentMode()));
+        }
+        // Hidden layers count too: a render marks them as shown, which decides how they fade.
+        if (layer.mask()) {
+            add(std::uint64_t{1});
+            addTree(*layer.mask(), now);
+        }
+        add(static_cast<std::uint64_t>(layer.sublayers().size()));
+        for (const LayerPtr& sublayer : layer.sublayers()) addTree(*sublayer, now);
+    }
+};
+
+}  // namespace
+
+std::uint64_t drawingDigest(const Layer& root, double now) {
+    Digest digest;
+    digest.addTree(root, now);
+    return digest.h == 0 ? 1 : digest.h;  // 0 stands for "nothing rendered"
+}
+
+bool Renderer::renderIfChanged(const Layer& root, double zoom, double now) {
+    const std::uint64_t digest = drawingDigest(root, now);
+    if (digest == digest_ && zoom == zoom_ && cr_ != nullptr) return false;
+    render(root, zoom, now);
+    digest_ = digest;
+    return true;
 }
 
 const Image& Renderer::render(const Layer& root, double zoom) {
