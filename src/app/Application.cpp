@@ -621,7 +621,8 @@ void Application::damage(const SDL_Rect& rect) {
 SDL_Rect Application::stripRect() const {
     int w = 0, h = 0;
     SDL_GetRendererOutputSize(renderer_, &w, &h);
-    const int top = static_cast<int>((windowSize_.height - stripHeight_ * stripZoom_) * pixelScale_);
+    const int top =
+        static_cast<int>((windowSize_.height - stripHeight_ * stripZoom_) * pixelScale_);
     return SDL_Rect{0, top, w, h - top};
 }
 
@@ -633,7 +634,8 @@ SDL_Rect Application::linkRect() const {
     const double x0 = (r.minX() + f.minX() * k) * s, x1 = (r.minX() + f.maxX() * k) * s;
     const double y0 = (r.maxY() - f.maxY() * k) * s, y1 = (r.maxY() - f.minY() * k) * s;
     // Whole pixels around it: the edges are blended into their neighbours.
-    const int left = static_cast<int>(std::floor(x0)) - 1, top = static_cast<int>(std::floor(y0)) - 1;
+    const int left = static_cast<int>(std::floor(x0)) - 1,
+              top = static_cast<int>(std::floor(y0)) - 1;
     return SDL_Rect{left, top, static_cast<int>(std::ceil(x1)) + 1 - left,
                     static_cast<int>(std::ceil(y1)) + 1 - top};
 }
@@ -798,12 +800,11 @@ void Application::captureWindow() {
     cairo_surface_t* surface = shot->surface();
     cairo_surface_flush(surface);
     unsigned char* data = cairo_image_surface_get_data(surface);
-    if (data != nullptr &&
-        SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, data,
-                             cairo_image_surface_get_stride(surface)) == 0) {
+    if (data != nullptr && SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, data,
+                                                cairo_image_surface_get_stride(surface)) == 0) {
         for (int y = 0; y < h; ++y) {  // the window is opaque
-            auto* row =
-                reinterpret_cast<std::uint32_t*>(data + y * cairo_image_surface_get_stride(surface));
+            auto* row = reinterpret_cast<std::uint32_t*>(
+                data + y * cairo_image_surface_get_stride(surface));
             for (int x = 0; x < w; ++x) row[x] |= 0xff000000u;
         }
         cairo_surface_mark_dirty(surface);

@@ -5,9 +5,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/Log.h"
 #include "display/TraceStroke.h"
@@ -166,6 +167,63 @@ int paintCount(const Layer& l) {
 
 }  // namespace
 
+namespace {
+
+struct Digest {
+    std::uint64_t h = 0x243f6a8885a308d3u;
+    void add(std::uint64_t v) { h = (std::rotl(h, 5) ^ v) * 0x517cc1b727220a95u; }
+    void add(double v) { add(std::bit_cast<std::uint64_t>(v)); }
+    void add(const void* p) {
+        add(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)));
+    }
+    void add(Point p) { add(p.x), add(p.y); }
+    void add(const Color& c) { add(c.r), add(c.g), add(c.b), add(c.a); }
+    void add(const std::string& text) {
+        add(static_cast<std::uint64_t>(text.size()));
+        for (unsigned char c : text) add(static_cast<std::uint64_t>(c));
+    }
+
+    void addTree(const Layer& layer, double now) {
+        add(&layer);
+        add(static_cast<std::uint64_t>(layer.kind()));
+        const Rect& b = layer.bounds();
+        add(b.origin), add(b.size.width), add(b.size.height);
+        add(layer.anchorPoint()), add(layer.position());
+        add(layer.backgroundColor());
+        add(layer.borderWidth()), add(layer.borderColor());
+        add(layer.cornerRadius());
+        add(static_cast<std::uint64_t>(layer.cornerCurve()) * 2 + layer.masksToBounds());
+        add(static_cast<double>(layer.presentationOpacity(now)));
+        add(layer.contents().get());
+        if (layer.kind() == Layer::Kind::Shape) {
+            const auto& s = static_cast<const ShapeLayer&>(layer);
+            add(static_cast<std::uint64_t>(s.path().size()));
+            for (const Path::Element& e : s.path().elements()) {
+                add(static_cast<std::uint64_t>(e.op));
+                const int points = e.op == Path::Op::Curve ? 3 : e.op == Path::Op::Close ? 0 : 1;
+                for (int i = 0; i < points; ++i) add(e.points[i]);
+            }
+            add(s.strokeColor()), add(s.fillColor()), add(s.lineWidth());
+            add(static_cast<std::uint64_t>(s.lineJoin()) * 16 +
+                static_cast<std::uint64_t>(s.lineCap()) * 4 +
+                static_cast<std::uint64_t>(s.fillRule()));
+        } else if (layer.kind() == Layer::Kind::Text) {
+            const auto& t = static_cast<const TextLayer&>(layer);
+            add(t.string()), add(t.fontName()), add(t.fontSize()), add(t.foregroundColor());
+            add(static_cast<std::uint64_t>(t.alignmentMode()));
+        }
+        // Hidden layers count too: a render marks them as shown, which decides how they fade.
+        if (layer.mask()) {
+            add(std::uint64_t{1});
+            addTree(*layer.mask(), now);
+        }
+        add(static_cast<std::uint64_t>(layer.sublayers().size()));
+        for (const LayerPtr& sublayer : layer.sublayers()) addTree(*sublayer, now);
+    }
+};
+
+}  // namespace
+
 // One render of one tree: the recursion with what it needs at hand.
 struct RenderPass {
     Renderer& renderer;
@@ -178,6 +236,7 @@ struct RenderPass {
     void drawText(const TextLayer& text, double alpha);
     void drawImage(const Layer& layer, double alpha);
     bool drawTrace(const ShapeLayer& shape, double alpha);
+    bool paintKeptLeaf(const Layer& layer, double alpha);
 };
 
 void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
@@ -210,7 +269,13 @@ void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
     }
 
     cairo_save(cr);
-    if (group && !hasSublayers && !mask && layer.kind() == Layer::Kind::Plain) {
+    const bool plainLeaf = !hasSublayers && !mask && layer.kind() == Layer::Kind::Plain;
+    if (group && plainLeaf && paintKeptLeaf(layer, alpha)) {
+        cairo_restore(cr);
+        cairo_set_matrix(cr, &parentMatrix);
+        return;
+    }
+    if (group && plainLeaf) {
         // A plain leaf paints only inside its bounds: its group needs no more room than that
         // (a group of the whole picture costs a clear and a composite of every pixel).
         cairo_rectangle(cr, b.minX(), b.minY(), b.size.width, b.size.height);
@@ -300,6 +365,85 @@ void RenderPass::drawBorder(const Layer& layer, double alpha) {
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
     setSource(cr, layer.borderColor(), alpha);
     cairo_fill(cr);
+}
+
+// A translucent plain leaf with more than one paint (a box with a border) is a group: drawn
+// opaque under the clip of its bounds, then painted at its opacity under that clip. That picture
+// is kept between renders, so a box that stays as it is (a held finger's grain box) costs only
+// the last paint. False when it cannot be kept: a rotated or skewed drawing, or a clip around it
+// with edges inside pixels (the group would be clipped by it twice).
+bool RenderPass::paintKeptLeaf(const Layer& layer, double alpha) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (m.xy != 0.0 || m.yx != 0.0) return false;
+    cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
+    const bool wholePixels = clip->status == CAIRO_STATUS_SUCCESS;
+    cairo_rectangle_list_destroy(clip);
+    if (!wholePixels) return false;
+    // The group's pixels: its clip's extent, in whole device pixels.
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+    const Rect& b = layer.bounds();
+    x0 = b.minX(), y0 = b.minY(), x1 = b.maxX(), y1 = b.maxY();
+    cairo_user_to_device(cr, &x0, &y0);
+    cairo_user_to_device(cr, &x1, &y1);
+    const int left = static_cast<int>(std::floor(std::min(x0, x1)));
+    const int top = static_cast<int>(std::floor(std::min(y0, y1)));
+    const int width = static_cast<int>(std::ceil(std::max(x0, x1))) - left;
+    const int height = static_cast<int>(std::ceil(std::max(y0, y1))) - top;
+    if (width <= 0 || height <= 0 || width > Image::kMaxImageSide ||
+        height > Image::kMaxImageSide) {
+        return false;
+    }
+    // What decides the pixels: the layer's own look and where it falls within a pixel.
+    Digest key;
+    key.add(b.origin), key.add(b.size.width), key.add(b.size.height);
+    key.add(layer.backgroundColor()), key.add(layer.borderWidth()), key.add(layer.borderColor());
+    key.add(layer.cornerRadius());
+    key.add(static_cast<std::uint64_t>(layer.cornerCurve()) * 2 + layer.masksToBounds());
+    key.add(layer.contents().get());
+    key.add(m.xx), key.add(m.yy), key.add(m.x0 - left), key.add(m.y0 - top);
+    key.add(static_cast<std::uint64_t>(width) << 32 | static_cast<std::uint32_t>(height));
+
+    Renderer::KeptLeaf& kept = renderer.keptLeaves_[&layer];
+    kept.render = renderer.renders_;
+    if (kept.surface == nullptr || kept.key != key.h) {
+        if (kept.surface) cairo_surface_destroy(kept.surface);
+        kept.surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        kept.key = key.h;
+        cairo_t* own = cairo_create(kept.surface);
+        cairo_matrix_t shifted = m;
+        shifted.x0 -= left;
+        shifted.y0 -= top;
+        cairo_set_matrix(own, &shifted);
+        cairo_rectangle(own, b.minX(), b.minY(), b.size.width, b.size.height);
+        cairo_clip(own);
+        RenderPass pass{renderer, own, now};
+        if (layer.masksToBounds()) {
+            roundedRect(own, b, layer.cornerRadius(), layer.cornerCurve());
+            cairo_clip(own);
+        }
+        pass.drawOwn(layer, 1.0);
+        pass.drawBorder(layer, 1.0);
+        cairo_destroy(own);
+        // The group is painted under the clip too: done here once, so each render paints whole
+        // pixels without working out the clip's edges again.
+        cairo_surface_t* clipped = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        cairo_t* paint = cairo_create(clipped);
+        cairo_set_matrix(paint, &shifted);
+        cairo_rectangle(paint, b.minX(), b.minY(), b.size.width, b.size.height);
+        cairo_clip(paint);
+        cairo_identity_matrix(paint);
+        cairo_set_source_surface(paint, kept.surface, 0, 0);
+        cairo_paint(paint);
+        cairo_destroy(paint);
+        cairo_surface_destroy(kept.surface);
+        kept.surface = clipped;
+        cairo_surface_flush(kept.surface);
+    }
+    cairo_identity_matrix(cr);
+    cairo_set_source_surface(cr, kept.surface, left, top);
+    cairo_paint_with_alpha(cr, alpha);
+    return true;
 }
 
 // A stroked trace (the oscilloscope: lines only, x always growing, butt caps, not rotated or
@@ -409,6 +553,7 @@ Renderer::Renderer() : image_(Image::create(0, 0)) { ++gLiveRenderers; }
 
 Renderer::~Renderer() {
     --gLiveRenderers;
+    for (auto& entry : keptLeaves_) cairo_surface_destroy(entry.second.surface);
     if (cr_) cairo_destroy(cr_);
     for (FontEntry& f : fonts_) cairo_font_face_destroy(f.face);
 }
@@ -485,66 +630,18 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
     // The root sits at its own bounds: undo what its position would add.
     const Rect frame = root.frame();
     cairo_translate(cr, b.origin.x - frame.origin.x, b.origin.y - frame.origin.y);
+    ++renders_;
     pass.drawLayer(root, 1.0);
     cairo_restore(cr);
+    // Boxes not drawn this time are gone or have changed their look: their pictures go.
+    std::erase_if(keptLeaves_, [this](auto& entry) {
+        if (entry.second.render == renders_) return false;
+        cairo_surface_destroy(entry.second.surface);
+        return true;
+    });
     cairo_surface_flush(image_->surface());
     return *image_;
 }
-
-namespace {
-
-struct Digest {
-    std::uint64_t h = 0x243f6a8885a308d3u;
-    void add(std::uint64_t v) { h = (std::rotl(h, 5) ^ v) * 0x517cc1b727220a95u; }
-    void add(double v) { add(std::bit_cast<std::uint64_t>(v)); }
-    void add(const void* p) { add(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p))); }
-    void add(Point p) { add(p.x), add(p.y); }
-    void add(const Color& c) { add(c.r), add(c.g), add(c.b), add(c.a); }
-    void add(const std::string& text) {
-        add(static_cast<std::uint64_t>(text.size()));
-        for (unsigned char c : text) add(static_cast<std::uint64_t>(c));
-    }
-
-    void addTree(const Layer& layer, double now) {
-        add(&layer);
-        add(static_cast<std::uint64_t>(layer.kind()));
-        const Rect& b = layer.bounds();
-        add(b.origin), add(b.size.width), add(b.size.height);
-        add(layer.anchorPoint()), add(layer.position());
-        add(layer.backgroundColor());
-        add(layer.borderWidth()), add(layer.borderColor());
-        add(layer.cornerRadius());
-        add(static_cast<std::uint64_t>(layer.cornerCurve()) * 2 + layer.masksToBounds());
-        add(static_cast<double>(layer.presentationOpacity(now)));
-        add(layer.contents().get());
-        if (layer.kind() == Layer::Kind::Shape) {
-            const auto& s = static_cast<const ShapeLayer&>(layer);
-            add(static_cast<std::uint64_t>(s.path().size()));
-            for (const Path::Element& e : s.path().elements()) {
-                add(static_cast<std::uint64_t>(e.op));
-                const int points = e.op == Path::Op::Curve ? 3 : e.op == Path::Op::Close ? 0 : 1;
-                for (int i = 0; i < points; ++i) add(e.points[i]);
-            }
-            add(s.strokeColor()), add(s.fillColor()), add(s.lineWidth());
-            add(static_cast<std::uint64_t>(s.lineJoin()) * 16 +
-                static_cast<std::uint64_t>(s.lineCap()) * 4 +
-                static_cast<std::uint64_t>(s.fillRule()));
-        } else if (layer.kind() == Layer::Kind::Text) {
-            const auto& t = static_cast<const TextLayer&>(layer);
-            add(t.string()), add(t.fontName()), add(t.fontSize()), add(t.foregroundColor());
-            add(static_cast<std::uint64_t>(t.alignmentMode()));
-        }
-        // Hidden layers count too: a render marks them as shown, which decides how they fade.
-        if (layer.mask()) {
-            add(std::uint64_t{1});
-            addTree(*layer.mask(), now);
-        }
-        add(static_cast<std::uint64_t>(layer.sublayers().size()));
-        for (const LayerPtr& sublayer : layer.sublayers()) addTree(*sublayer, now);
-    }
-};
-
-}  // namespace
 
 std::uint64_t drawingDigest(const Layer& root, double now) {
     Digest digest;

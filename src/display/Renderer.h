@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "display/Image.h"
@@ -57,10 +58,17 @@ private:
     std::shared_ptr<Image> image_;
     cairo_t* cr_ = nullptr;
     double zoom_ = 1.0;
-    Point origin_;  // the root's bounds origin in the last render
+    Point origin_;              // the root's bounds origin in the last render
     std::uint64_t digest_ = 0;  // of the tree as last rendered; 0 for none
     std::string lineBuffer_;
     std::vector<Point> tracePoints_;
+    struct KeptLeaf {  // a translucent box's own picture, kept while it stays the same
+        std::uint64_t key = 0;
+        cairo_surface_t* surface = nullptr;
+        std::uint64_t render = 0;  // the render that last painted it
+    };
+    std::unordered_map<const Layer*, KeptLeaf> keptLeaves_;
+    std::uint64_t renders_ = 0;
     TraceStroke trace_;
     struct FontEntry {
         std::string name;

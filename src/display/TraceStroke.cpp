@@ -20,24 +20,30 @@ int lastSample(double x) { return floorToInt(x * N - 0.5); }
 
 }  // namespace
 
-void TraceStroke::addPiece(std::initializer_list<Point> vertices) {
-    Piece piece{};
+void TraceStroke::addPiece(std::initializer_list<Point> vertices, const PixelBox& clip) {
     const Point* v = vertices.begin();
     const std::size_t n = vertices.size();
-    double xmin = v[0].x, xmax = v[0].x, area = 0.0;
+    Extent e{v[0].x, v[0].y, v[0].x, v[0].y};
+    double area = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        const Point a = v[i], b = v[(i + 1) % n];
+        const Point a = v[i], b = v[i + 1 < n ? i + 1 : 0];
         area += a.x * b.y - b.x * a.y;
+        e = Extent{std::min(e.x0, a.x), std::min(e.y0, a.y), std::max(e.x1, a.x),
+                   std::max(e.y1, a.y)};
     }
+    // Wholly outside the clip (a spike's tip far above the strip): nothing to cover.
+    if (e.x1 <= clip.x0 || e.x0 >= clip.x1 || e.y1 <= clip.y0 || e.y0 >= clip.y1) return;
+    Piece piece{};
+    piece.first = firstSample(e.x0);
+    piece.last = lastSample(e.x1);
+    if (piece.first > piece.last) return;
+    extent_ = Extent{std::min(extent_.x0, e.x0), std::min(extent_.y0, e.y0),
+                     std::max(extent_.x1, e.x1), std::max(extent_.y1, e.y1)};
     for (std::size_t i = 0; i < n; ++i) {
-        Point a = v[i], b = v[(i + 1) % n];
+        Point a = v[i], b = v[i + 1 < n ? i + 1 : 0];
         // Going round the piece one way, the edges that run to growing x bound it from one side
         // and those running back from the other.
         const int top = (a.x < b.x) == (area > 0.0) ? 0 : 1;
-        xmin = std::min(xmin, a.x);
-        xmax = std::max(xmax, a.x);
-        extent_.y0 = std::min(extent_.y0, a.y);
-        extent_.y1 = std::max(extent_.y1, a.y);
         if (a.x > b.x) std::swap(a, b);
         const int first = firstSample(a.x), last = lastSample(b.x);
         if (first > last) continue;  // between two samples (a vertical edge, too)
@@ -46,11 +52,7 @@ void TraceStroke::addPiece(std::initializer_list<Point> vertices) {
         piece.edge[piece.edges++] = Edge{first, last, static_cast<float>(a.y + (x - a.x) * slope),
                                          static_cast<float>(slope / N), top};
     }
-    extent_.x0 = std::min(extent_.x0, xmin);
-    extent_.x1 = std::max(extent_.x1, xmax);
-    piece.first = firstSample(xmin);
-    piece.last = lastSample(xmax);
-    if (piece.first <= piece.last) pieces_.push_back(piece);
+    pieces_.push_back(piece);
 }
 
 bool TraceStroke::draw(const std::vector<Point>& points, double halfWidth, bool miter,
@@ -63,7 +65,7 @@ bool TraceStroke::draw(const std::vector<Point>& points, double halfWidth, bool 
         if (i > 0 && !(points[i].x > points[i - 1].x)) return false;
     }
 
-    extent_ = Extent{points[0].x, points[0].y, points[0].x, points[0].y};
+    extent_ = Extent{1e300, 1e300, -1e300, -1e300};
     // The pieces: each segment's band, and at each corner the wedge on its outer side (the
     // bands overlap on the inner side).
     const double h = halfWidth;
@@ -76,7 +78,8 @@ bool TraceStroke::draw(const std::vector<Point>& points, double halfWidth, bool 
         addPiece({{p.x + n.x * h, p.y + n.y * h},
                   {q.x + n.x * h, q.y + n.y * h},
                   {q.x - n.x * h, q.y - n.y * h},
-                  {p.x - n.x * h, p.y - n.y * h}});
+                  {p.x - n.x * h, p.y - n.y * h}},
+                 clip);
         if (i > 0) {
             const Point n0 = previousNormal;
             const double turn = n0.x * n.y - n0.y * n.x;
@@ -88,9 +91,9 @@ bool TraceStroke::draw(const std::vector<Point>& points, double halfWidth, bool 
                 // Cairo's limit: the miter's length over the width at most miterLimit.
                 if (miter && 2.0 <= miterLimit * miterLimit * (1.0 + cosine)) {
                     const double k = side / (1.0 + cosine);
-                    addPiece({p, a, {p.x + (n0.x + n.x) * k, p.y + (n0.y + n.y) * k}, b});
+                    addPiece({p, a, {p.x + (n0.x + n.x) * k, p.y + (n0.y + n.y) * k}, b}, clip);
                 } else {
-                    addPiece({p, a, b});
+                    addPiece({p, a, b}, clip);
                 }
             }
         }
@@ -99,10 +102,10 @@ bool TraceStroke::draw(const std::vector<Point>& points, double halfWidth, bool 
 
     // The box: the pieces' extent within the clip.
     if (pieces_.empty()) return true;
-    box_.x0 = std::max(clip.x0, static_cast<int>(std::floor(extent_.x0)));
-    box_.x1 = std::min(clip.x1, static_cast<int>(std::ceil(extent_.x1)));
-    box_.y0 = std::max(clip.y0, static_cast<int>(std::floor(extent_.y0)));
-    box_.y1 = std::min(clip.y1, static_cast<int>(std::ceil(extent_.y1)));
+    box_.x0 = static_cast<int>(std::floor(std::max<double>(clip.x0, extent_.x0)));
+    box_.x1 = static_cast<int>(std::ceil(std::min<double>(clip.x1, extent_.x1)));
+    box_.y0 = static_cast<int>(std::floor(std::max<double>(clip.y0, extent_.y0)));
+    box_.y1 = static_cast<int>(std::ceil(std::min<double>(clip.y1, extent_.y1)));
     if (box_.isEmpty()) {
         box_ = PixelBox{};
         return true;
@@ -160,7 +163,8 @@ void TraceStroke::coverColumn(int column) {
     const int base = (column - box_.x0) * N;
 
     const int height = box_.height();
-    int top = height, bottom = -1;  // the rows touched
+    const auto top0 = static_cast<float>(box_.y0), bottom0 = static_cast<float>(box_.y1);
+    int top = height, bottom = -1;        // the rows touched
     auto cover = [&](float a, float b) {  // rows of the box, exact in y
         a = std::max(a - box_.y0, 0.0f);
         b = std::min(b - box_.y0, static_cast<float>(height));
@@ -180,9 +184,13 @@ void TraceStroke::coverColumn(int column) {
     for (int k = 0; k < N; ++k) {
         float* row = &spans_[static_cast<std::size_t>(offsets_[base + k]) * 2];
         const int count = offsets_[base + k + 1] - offsets_[base + k];
-        // The pieces' intervals, by their tops, then merged: the stroke is their union.
-        if (count == 1) {
-            cover(row[0], row[1]);
+        // The pieces' intervals, by their tops, then merged: the stroke is their union. One
+        // that spans the box (a steep stretch of the trace) settles it at once.
+        bool spans = false;
+        for (int i = 0; i < count && !spans; ++i)
+            spans = row[2 * i] <= top0 && row[2 * i + 1] >= bottom0;
+        if (spans || count == 1) {
+            cover(spans ? top0 : row[0], spans ? bottom0 : row[1]);
             continue;
         }
         for (int i = 1; i < count; ++i) {

@@ -48,12 +48,12 @@ private:
         float y, step;
         int top;  // 0: the piece's upper bound there (least y), 1: its lower bound
     };
-    struct Piece {  // a convex polygon of the stroke: a segment's band or a join's wedge
+    struct Piece {        // a convex polygon of the stroke: a segment's band or a join's wedge
         int first, last;  // its samples
         int edges;
         Edge edge[4];
     };
-    void addPiece(std::initializer_list<Point> vertices);
+    void addPiece(std::initializer_list<Point> vertices, const PixelBox& clip);
     void coverColumn(int column);
 
     struct Extent {
@@ -63,7 +63,7 @@ private:
     std::vector<Piece> pieces_;
     std::vector<int> offsets_;  // per sample in the box: where its intervals start in spans_
     std::vector<int> fill_;
-    std::vector<float> spans_;  // lo, hi pairs, sample by sample
+    std::vector<float> spans_;             // lo, hi pairs, sample by sample
     std::vector<float> partial_, starts_;  // one column: partly covered rows, full runs
     std::vector<std::uint8_t> mask_;
     PixelBox box_;
