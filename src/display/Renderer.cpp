@@ -406,11 +406,12 @@ bool RenderPass::paintKeptLeaf(const Layer& layer, double alpha) {
 
     Renderer::KeptLeaf& kept = renderer.keptLeaves_[&layer];
     kept.render = renderer.renders_;
-    if (kept.surface == nullptr || kept.key != key.h) {
-        if (kept.surface) cairo_surface_destroy(kept.surface);
-        kept.surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (kept.own == nullptr || kept.key != key.h) {
+        if (kept.own) cairo_surface_destroy(kept.own);
+        kept.own = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
         kept.key = key.h;
-        cairo_t* own = cairo_create(kept.surface);
+        kept.alpha = -1.0;
+        cairo_t* own = cairo_create(kept.own);
         cairo_matrix_t shifted = m;
         shifted.x0 -= left;
         shifted.y0 -= top;
@@ -425,24 +426,36 @@ bool RenderPass::paintKeptLeaf(const Layer& layer, double alpha) {
         pass.drawOwn(layer, 1.0);
         pass.drawBorder(layer, 1.0);
         cairo_destroy(own);
-        // The group is painted under the clip too: done here once, so each render paints whole
-        // pixels without working out the clip's edges again.
-        cairo_surface_t* clipped = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-        cairo_t* paint = cairo_create(clipped);
-        cairo_set_matrix(paint, &shifted);
+        cairo_surface_flush(kept.own);
+    }
+    if (kept.alpha != alpha) {
+        // The group is painted at its opacity under the clip too: done here once for as long as
+        // the opacity stays, so each render copies whole pixels.
+        if (kept.painted == nullptr) {
+            kept.painted = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        } else if (cairo_image_surface_get_width(kept.painted) != width ||
+                   cairo_image_surface_get_height(kept.painted) != height) {
+            cairo_surface_destroy(kept.painted);
+            kept.painted = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        }
+        cairo_t* paint = cairo_create(kept.painted);
+        cairo_set_operator(paint, CAIRO_OPERATOR_CLEAR);
+        cairo_paint(paint);
+        cairo_set_operator(paint, CAIRO_OPERATOR_OVER);
+        cairo_translate(paint, -left, -top);
+        cairo_transform(paint, &m);
         cairo_rectangle(paint, b.minX(), b.minY(), b.size.width, b.size.height);
         cairo_clip(paint);
         cairo_identity_matrix(paint);
-        cairo_set_source_surface(paint, kept.surface, 0, 0);
-        cairo_paint(paint);
+        cairo_set_source_surface(paint, kept.own, 0, 0);
+        cairo_paint_with_alpha(paint, alpha);
         cairo_destroy(paint);
-        cairo_surface_destroy(kept.surface);
-        kept.surface = clipped;
-        cairo_surface_flush(kept.surface);
+        cairo_surface_flush(kept.painted);
+        kept.alpha = alpha;
     }
     cairo_identity_matrix(cr);
-    cairo_set_source_surface(cr, kept.surface, left, top);
-    cairo_paint_with_alpha(cr, alpha);
+    cairo_set_source_surface(cr, kept.painted, left, top);
+    cairo_paint(cr);
     return true;
 }
 
@@ -553,7 +566,7 @@ Renderer::Renderer() : image_(Image::create(0, 0)) { ++gLiveRenderers; }
 
 Renderer::~Renderer() {
     --gLiveRenderers;
-    for (auto& entry : keptLeaves_) cairo_surface_destroy(entry.second.surface);
+    for (auto& entry : keptLeaves_) entry.second.release();
     if (cr_) cairo_destroy(cr_);
     for (FontEntry& f : fonts_) cairo_font_face_destroy(f.face);
 }
@@ -636,7 +649,7 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
     // Boxes not drawn this time are gone or have changed their look: their pictures go.
     std::erase_if(keptLeaves_, [this](auto& entry) {
         if (entry.second.render == renders_) return false;
-        cairo_surface_destroy(entry.second.surface);
+        entry.second.release();
         return true;
     });
     cairo_surface_flush(image_->surface());
@@ -666,6 +679,11 @@ Rgba8 Renderer::pixelAtPoint(double x, double y) const {
     const double row = image_->height() - 1 - std::floor((y - origin_.y) * zoom_);
     if (!(col >= 0 && row >= 0 && col < image_->width() && row < image_->height())) return {};
     return image_->pixel(static_cast<int>(col), static_cast<int>(row));
+}
+
+void Renderer::KeptLeaf::release() const {
+    if (own) cairo_surface_destroy(own);
+    if (painted) cairo_surface_destroy(painted);
 }
 
 std::shared_ptr<Image> renderLayerToImage(const Layer& root, double zoom) {

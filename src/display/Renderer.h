@@ -64,8 +64,11 @@ private:
     std::vector<Point> tracePoints_;
     struct KeptLeaf {  // a translucent box's own picture, kept while it stays the same
         std::uint64_t key = 0;
-        cairo_surface_t* surface = nullptr;
+        cairo_surface_t* own = nullptr;      // drawn opaque
+        cairo_surface_t* painted = nullptr;  // at `alpha`, clipped: what a render copies
+        double alpha = -1.0;
         std::uint64_t render = 0;  // the render that last painted it
+        void release() const;
     };
     std::unordered_map<const Layer*, KeptLeaf> keptLeaves_;
     std::uint64_t renders_ = 0;
