@@ -86,7 +86,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--help] [--version]\n"
+    return "Usage: vornik [FILE] [--zoom N] [--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
            "window. FILE is an audio file to load at start.\n"
@@ -101,8 +101,11 @@ std::string usageText() {
            "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
            "\n"
            "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
-           "a file. Shift-click on the strip leaves a mouse finger down; click it to lift it.\n"
+           "a file, Ctrl+Q quits, F1 or ? shows every key, mouse gesture and MIDI control.\n"
+           "Shift-click on the strip leaves a mouse finger down; click it to lift it.\n"
+           "\n"
            "Environment: VORNIK_APPEARANCE=dark|light, VORNIK_ASSETS=DIR.\n"
+           "\n"
            "Exit status: 0 done, 2 wrong command line, 3 no display.\n";
 }
 

@@ -15,6 +15,7 @@
 #include "app/Application.h"
 #include "support/DrawingEnvironment.h"
 #include "support/LogLines.h"
+#include "support/ScopedEnv.h"
 
 namespace vornik {
 namespace {
@@ -24,22 +25,7 @@ namespace fs = std::filesystem;
 [[maybe_unused]] auto* const kDrawing =
     ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
 
-// Sets an environment variable (or removes it, for nullopt) for its own lifetime.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        set(value);
-    }
-    ~ScopedEnv() { set(old_); }
-
-private:
-    void set(const std::optional<std::string>& v) {
-        v ? ::setenv(name_, v->c_str(), 1) : ::unsetenv(name_);
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError(); }
 

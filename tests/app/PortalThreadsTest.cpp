@@ -1,0 +1,322 @@
+// The desktop portal client against a real session bus: a dbus-daemon started here (stopped by its
+// PID) and a small portal of our own on it, written with GDBus, that answers the file chooser and
+// the appearance setting as the desktop's portal does.
+
+#include <fcntl.h>
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "app/Application.h"
+#include "app/Portal.h"
+#include "support/DrawingEnvironment.h"
+#include "support/ScopedEnv.h"
+
+extern char** environ;
+
+namespace vornik {
+namespace {
+
+namespace fs = std::filesystem;
+using Outcome = Portal::Choice::Outcome;
+
+[[maybe_unused]] auto* const kDrawing =
+    ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
+
+// A session bus with nothing on it that could be started on demand.
+class TestBus {
+public:
+    TestBus() {
+        std::ofstream(config_)
+            << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+               "<auth>EXTERNAL</auth><policy context=\"default\">"
+               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+               "<allow own=\"*\"/></policy></busconfig>";
+        int out[2];
+        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const std::string configArg = "--config-file=" + config_.string();
+        char* argv[] = {const_cast<char*>("dbus-daemon"), const_cast<char*>(configArg.c_str()),
+                        const_cast<char*>("--nofork"), const_cast<char*>("--print-address"),
+                        nullptr};
+        EXPECT_EQ(::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n') address += c;
+        ::close(out[0]);
+    }
+    ~TestBus() {
+        if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0) ::waitpid(pid_, nullptr, 0);
+        fs::remove(config_);
+    }
+    std::string address;
+
+private:
+    fs::path config_ = fs::temp_directory_path() / ("vornik-bus-" + std::to_string(::getpid()));
+    pid_t pid_ = -1;
+};
+
+constexpr const char* kPortalXml = R"(<node>
+  <interface name="org.freedesktop.portal.FileChooser">
+    <method name="OpenFile"><arg type="s" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/></method>
+  </interface>
+  <interface name="org.freedesktop.portal.Settings">
+    <method name="Read"><arg type="s" direction="in"/><arg type="s" direction="in"/>
+      <arg type="v" direction="out"/></method>
+    <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
+  </interface>
+</node>)";
+
+// The desktop's portal as far as we use it, on a thread and GLib context of its own.
+class FakePortal {
+public:
+    explicit FakePortal(const std::string& address) {
+        std::promise<void> ready;
+        thread_ = std::thread([&] {
+            g_main_context_push_thread_default(context_);
+            bus_ = g_dbus_connection_new_for_address_sync(
+                address.c_str(),
+                GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                     G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                nullptr, nullptr, nullptr);
+            GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
+            static const GDBusInterfaceVTable vtable{&FakePortal::onCall, nullptr, nullptr, {}};
+            for (int i = 0; i < 2; ++i) {
+                g_dbus_connection_register_object(bus_, "/org/freedesktop/portal/desktop",
+                                                  node->interfaces[i], &vtable, this, nullptr,
+                                                  nullptr);
+            }
+            g_dbus_node_info_unref(node);
+            GVariant* owned = g_dbus_connection_call_sync(
+                bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
+                nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+            g_variant_unref(owned);
+            ready.set_value();
+            g_main_loop_run(loop_);
+            g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+            g_object_unref(bus_);
+            g_main_context_pop_thread_default(context_);
+        });
+        ready.get_future().wait();
+    }
+    ~FakePortal() {
+        g_main_context_invoke(context_, [](gpointer loop) {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        }, loop_);
+        thread_.join();
+        g_main_loop_unref(loop_);
+        g_main_context_unref(context_);
+    }
+
+    // The desktop switches its appearance (any thread: GDBus connections are thread-safe).
+    void setScheme(const char* nameSpace, guint32 value) {
+        if (std::strcmp(nameSpace, "org.freedesktop.appearance") == 0) scheme_ = value;
+        g_dbus_connection_emit_signal(
+            bus_, nullptr, "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings",
+            "SettingChanged",
+            g_variant_new("(ssv)", nameSpace, "color-scheme", g_variant_new_uint32(value)),
+            nullptr);
+    }
+
+    // How the next OpenFile ends: 0 chosen (with this uri), 1 cancelled, 2 failed.
+    void answer(guint32 code, std::string uri = {}) {
+        std::lock_guard lock(mutex_);
+        code_ = code;
+        uri_ = std::move(uri);
+    }
+    // The last OpenFile's parent window, title and options, as GVariant prints them.
+    std::string lastOpen() {
+        std::lock_guard lock(mutex_);
+        return lastOpen_;
+    }
+
+private:
+    static void onCall(GDBusConnection* bus, const gchar* sender, const gchar*, const gchar*,
+                       const gchar* method, GVariant* parameters, GDBusMethodInvocation* call,
+                       gpointer data) {
+        auto* self = static_cast<FakePortal*>(data);
+        if (std::strcmp(method, "Read") == 0) {
+            // The value wrapped in one variant more, as the portal's Read gives it.
+            g_dbus_method_invocation_return_value(
+                call, g_variant_new("(v)", g_variant_new_variant(
+                                               g_variant_new_uint32(self->scheme_.load()))));
+            return;
+        }
+        const gchar *parent = nullptr, *title = nullptr, *token = "";
+        GVariant* options = nullptr;
+        g_variant_get(parameters, "(&s&s@a{sv})", &parent, &title, &options);
+        g_variant_lookup(options, "handle_token", "&s", &token);
+        gchar* printed = g_variant_print(options, FALSE);
+        std::string unique = sender + 1;
+        std::replace(unique.begin(), unique.end(), '.', '_');
+        const std::string handle = "/org/freedesktop/portal/desktop/request/" + unique + "/" + token;
+        g_dbus_method_invocation_return_value(call, g_variant_new("(o)", handle.c_str()));
+        std::lock_guard lock(self->mutex_);
+        self->lastOpen_ = std::string(parent) + " | " + title + " | " + printed;
+        g_free(printed);
+        g_variant_unref(options);
+        GVariantBuilder results;
+        g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
+        const gchar* uris[] = {self->uri_.c_str(), nullptr};
+        if (self->code_ == 0) {
+            g_variant_builder_add(&results, "{sv}", "uris", g_variant_new_strv(uris, 1));
+        }
+        g_dbus_connection_emit_signal(bus, sender, handle.c_str(),
+                                      "org.freedesktop.portal.Request", "Response",
+                                      g_variant_new("(ua{sv})", self->code_, &results), nullptr);
+    }
+
+    GMainContext* context_ = g_main_context_new();
+    GMainLoop* loop_ = g_main_loop_new(context_, FALSE);
+    GDBusConnection* bus_ = nullptr;
+    std::thread thread_;
+    std::atomic<guint32> scheme_{1};  // prefer dark
+    std::mutex mutex_;
+    guint32 code_ = 1;
+    std::string uri_;
+    std::string lastOpen_;
+};
+
+// Runs the loop's posted work until `done` holds (a safety limit, not a timing check).
+template <class Done>
+bool runUntil(RunLoop& loop, Done done) {
+    for (int i = 0; i < 2500 && !done(); ++i) {
+        loop.runDue();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
+
+TEST(PortalThreadsTest, FileChooserAndColourSchemeOverARealBus) {
+    TestBus bus;
+    ASSERT_FALSE(bus.address.empty());
+    test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", bus.address);
+    FakePortal fake(bus.address);
+    SteadyClock clock;
+    RunLoop loop(clock);
+    Portal portal(loop);
+
+    // Read at start, then followed; another namespace's change is not ours.
+    std::vector<ColorScheme> schemes;
+    portal.watchColorScheme([&](ColorScheme s) { schemes.push_back(s); });
+    EXPECT_EQ(portal.awaitColorScheme(5.0), ColorScheme::PreferDark);
+    fake.setScheme("org.example.other", 2);
+    fake.setScheme("org.freedesktop.appearance", 2);
+    ASSERT_TRUE(runUntil(loop, [&] { return schemes.size() >= 2; }));
+    EXPECT_EQ(schemes, (std::vector{ColorScheme::PreferDark, ColorScheme::PreferLight}));
+
+    // A file chosen (its address decoded), a cancel, and a chooser that failed.
+    const struct {
+        guint32 code;
+        std::string uri;
+        Outcome outcome;
+        std::string path;
+    } cases[] = {{0, "file:///tmp/drum%20loop.wav", Outcome::Chosen, "/tmp/drum loop.wav"},
+                 {1, "", Outcome::Cancelled, ""},
+                 {2, "", Outcome::Unavailable, ""}};
+    for (const auto& c : cases) {
+        fake.answer(c.code, c.uri);
+        std::optional<Portal::Choice> choice;
+        portal.openFile("Open a sample", "x11:4a0002c", {"wav", "flac"},
+                        [&](const Portal::Choice& answer) { choice = answer; });
+        ASSERT_TRUE(runUntil(loop, [&] { return choice.has_value(); })) << c.code;
+        EXPECT_EQ(choice->outcome, c.outcome) << c.code;
+        EXPECT_EQ(choice->path, c.path);
+    }
+    // Over our window, offering the audio files in either case.
+    const std::string open = fake.lastOpen();
+    EXPECT_EQ(open.rfind("x11:4a0002c | Open a sample | ", 0), 0u) << open;
+    for (const char* part : {"'*.wav'", "'*.FLAC'", "'modal': <true>", "'current_filter'"}) {
+        EXPECT_NE(open.find(part), std::string::npos) << part << " in " << open;
+    }
+}
+
+TEST(PortalThreadsTest, WithoutAPortalOrABusNothingAnswers) {
+    TestBus bus;
+    for (const std::string& address : {bus.address, std::string("unix:path=/nonexistent/bus")}) {
+        test::ScopedEnv env("DBUS_SESSION_BUS_ADDRESS", address);
+        SteadyClock clock;
+        RunLoop loop(clock);
+        Portal portal(loop);
+        portal.watchColorScheme([](ColorScheme) { ADD_FAILURE() << "no portal, no scheme"; });
+        EXPECT_EQ(portal.awaitColorScheme(5.0), std::nullopt) << address;
+        std::optional<Portal::Choice> choice;
+        portal.openFile("Open a sample", "", {"wav"}, [&](const Portal::Choice& c) { choice = c; });
+        ASSERT_TRUE(runUntil(loop, [&] { return choice.has_value(); })) << address;
+        EXPECT_EQ(choice->outcome, Outcome::Unavailable) << address;
+    }
+}
+
+TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
+    TestBus bus;
+    FakePortal fake(bus.address);
+    const char* source = std::getenv("VORNIK_SOURCE_DIR");
+    const fs::path demo = fs::path(source ? source : ".") / "assets" / "demo.wav";
+    gchar* uri = g_filename_to_uri(fs::absolute(demo).c_str(), nullptr, nullptr);
+    fake.answer(0, uri);
+    g_free(uri);
+    test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", bus.address);
+    test::ScopedEnv appearance("VORNIK_APPEARANCE", std::nullopt);
+    test::ScopedEnv render("SDL_RENDER_DRIVER", "software");
+
+    ApplicationOptions options;
+    options.frames = 600;  // a safety net: the script quits long before
+    Application app(options);
+    int stage = 0;
+    auto press = [&](SDL_Keycode key, Uint16 mod) {
+        SDL_Event e{};
+        e.key = {SDL_KEYDOWN, 0, app.windowID(), SDL_PRESSED, 0, 0, 0, {}};
+        e.key.keysym.sym = key;
+        e.key.keysym.mod = mod;
+        SDL_PushEvent(&e);
+    };
+    // Each stage waits for the one before to show.
+    app.setFrameHook([&](Application& a, int) {
+        if (stage == 0) {
+            EXPECT_EQ(a.appearance(), Appearance::Dark);  // the portal's, read at start
+            fake.setScheme("org.freedesktop.appearance", 2);
+        } else if (stage == 1 && a.appearance() == Appearance::Light) {
+            press(SDLK_o, KMOD_LCTRL);
+        } else if (stage == 2 && a.loadedFiles().size() == 1) {
+            EXPECT_EQ(a.loadedFiles()[0], demo.string());
+            press(SDLK_F1, KMOD_NONE);
+        } else if (stage == 3 && a.helpShown()) {
+            press(SDLK_ESCAPE, KMOD_NONE);
+        } else if (stage == 4 && !a.helpShown()) {
+            SDL_Event e{};
+            e.text = {SDL_TEXTINPUT, 0, a.windowID(), "?"};
+            SDL_PushEvent(&e);
+        } else if (stage == 5 && a.helpShown()) {
+            a.quit();
+        } else {
+            return;
+        }
+        ++stage;
+    });
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_EQ(stage, 6);
+    EXPECT_NE(fake.lastOpen().find("Open a sample"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vornik
