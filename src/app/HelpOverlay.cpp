@@ -92,9 +92,9 @@ std::shared_ptr<Image> drawHelpOverlay(int width, int height, Appearance appeara
     cairo_t* cr = cairo_create(image->surface());
     // A veil over the picture: the overlay reads on either.
     if (dark) {
-        cairo_set_source_rgba(cr, 0.06, 0.065, 0.08, 0.94);
+        cairo_set_source_rgba(cr, 0.06, 0.065, 0.08, 0.97);
     } else {
-        cairo_set_source_rgba(cr, 0.975, 0.97, 0.96, 0.95);
+        cairo_set_source_rgba(cr, 0.975, 0.97, 0.96, 0.97);
     }
     cairo_paint(cr);
 
@@ -116,17 +116,17 @@ std::shared_ptr<Image> drawHelpOverlay(int width, int height, Appearance appeara
     double x = kMargin;
     for (const HelpSection& section : helpSections()) {
         cairo_set_source_rgb(cr, 0.82, 0.074, 0.19);  // the accent red
-        font(cr, 15, true);
-        cairo_move_to(cr, x, 96);
+        font(cr, 16, true);
+        cairo_move_to(cr, x, 98);
         cairo_show_text(cr, section.title.c_str());
-        double y = 122;
+        double y = 126;
         for (const HelpLine& line : section.lines) {
             cairo_set_source_rgb(cr, ink, ink, ink);
-            font(cr, 12, true);
-            y = showWrapped(cr, line.keys, x, y, kColumnWidth, 15);
+            font(cr, 13, true);
+            y = showWrapped(cr, line.keys, x, y, kColumnWidth, 16.5);
             cairo_set_source_rgb(cr, text, text, text);
-            font(cr, 12, false);
-            y = showWrapped(cr, line.what, x, y - 1, kColumnWidth, 15) + 6;
+            font(cr, 13, false);
+            y = showWrapped(cr, line.what, x, y - 1, kColumnWidth, 16.5) + 7;
         }
         x += kColumnWidth + kColumnGap;
     }

@@ -327,7 +327,7 @@ struct Portal::Impl {
             }
         } else if (code == 2) {
             choice.outcome = Choice::Outcome::Unavailable;
-            problem = "it ended with an error";
+            problem = "its chooser failed";
         }
         g_free(uris);
         g_variant_unref(results);
@@ -342,7 +342,7 @@ struct Portal::Impl {
             request.subscription = 0;
         }
         if (choice.outcome == Choice::Outcome::Unavailable) {
-            logf("the desktop portal's file chooser did not answer: %s", problem.c_str());
+            logf("no file chooser from the desktop portal (%s)", problem.c_str());
         }
         answer([done = std::move(request.done), choice] { done(choice); });
         forgetIfDone(request);

@@ -281,6 +281,7 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
 
     ApplicationOptions options;
     options.frames = 600;  // a safety net: the script quits long before
+    options.screenshot = (fs::temp_directory_path() / ("vornik-portal-" + std::to_string(::getpid()) + ".png")).string();
     Application app(options);
     int stage = 0;
     auto press = [&](SDL_Keycode key, Uint16 mod) {
@@ -307,6 +308,8 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
             e.text = {SDL_TEXTINPUT, 0, a.windowID(), "?"};
             SDL_PushEvent(&e);
         } else if (stage == 5 && a.helpShown()) {
+            press(SDLK_ESCAPE, KMOD_NONE);
+        } else if (stage == 6 && !a.helpShown()) {
             a.quit();
         } else {
             return;
@@ -314,8 +317,13 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
         ++stage;
     });
     EXPECT_EQ(app.run(), 0);
-    EXPECT_EQ(stage, 6);
+    EXPECT_EQ(stage, 7);
+    // The picture switched with the desktop: the light one shows.
+    const auto shot = Image::loadPng(options.screenshot);
+    ASSERT_TRUE(shot);
+    EXPECT_GT(shot->pixel(5, 5).r, 200);
     EXPECT_NE(fake.lastOpen().find("Open a sample"), std::string::npos);
+    fs::remove(options.screenshot);
 }
 
 }  // namespace
