@@ -74,6 +74,7 @@ struct Portal::Impl {
 
     // The portal thread's own.
     GDBusConnection* bus = nullptr;
+    bool closing = false;  // the loop has ended: no new calls
     std::string busProblem;
     int callsInFlight = 0;
     guint settingSubscription = 0;
@@ -115,6 +116,7 @@ struct Portal::Impl {
         g_main_context_push_thread_default(context);
         connect();
         g_main_loop_run(loop);
+        closing = true;
         if (bus != nullptr) {
             if (settingSubscription != 0) {
                 g_dbus_connection_signal_unsubscribe(bus, settingSubscription);
@@ -169,7 +171,7 @@ struct Portal::Impl {
     // --- The colour scheme ---------------------------------------------------------------------
 
     void startWatchingColorScheme() {
-        if (bus == nullptr) {
+        if (bus == nullptr || closing) {
             firstSchemeRead(std::nullopt);
             return;
         }
@@ -239,7 +241,7 @@ struct Portal::Impl {
         FileRequest& request = fileRequests.emplace_back();
         request.impl = this;
         request.done = std::move(done);
-        if (bus == nullptr) {
+        if (bus == nullptr || closing) {
             request.callDone = true;
             finish(request, {Choice::Outcome::Unavailable, {}}, busProblem);
             return;

@@ -223,24 +223,6 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     EXPECT_EQ(refusals, 2);
 }
 
-TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {
-    ApplicationOptions options;
-    options.frames = 3;
-    options.zoom = 1.0;
-    options.screenshot = (home / "shot.png").string();
-    Application app(options);
-    EXPECT_EQ(app.run(), 0);
-    EXPECT_EQ(app.framesRun(), 3);
-    EXPECT_EQ(app.appearance(), Appearance::Light);
-    const auto shot = Image::loadPng(options.screenshot);
-    ASSERT_TRUE(shot);
-    // The light picture above a black strip of 30 points at zoom 1.
-    EXPECT_EQ(shot->width(), 1000);
-    EXPECT_EQ(shot->height(), 530);
-    EXPECT_GT(shot->pixel(5, 5).r, 200);
-    EXPECT_EQ(shot->pixel(5, 525), (Rgba8{0, 0, 0, 255}));
-}
-
 TEST_F(ApplicationRunTest, NoDisplayIsAClearFailure) {
     // An unknown driver; and nothing to show a window on, where SDL would draw nowhere.
     for (const bool unknownDriver : {true, false}) {
