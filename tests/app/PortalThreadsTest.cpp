@@ -253,7 +253,8 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     g_free(uri);
     test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", bus.address);
     test::ScopedEnv appearance("VORNIK_APPEARANCE", std::nullopt);
-    test::ScopedEnv render("SDL_RENDER_DRIVER", "software");
+    test::ScopedEnv render("SDL_RENDER_DRIVER", "software");  // no Mesa threads
+    test::ScopedEnv framebuffer("SDL_FRAMEBUFFER_ACCELERATION", "0");
 
     ApplicationOptions options;
     options.frames = 600;  // a safety net: the script quits long before
