@@ -57,23 +57,19 @@ TEST(InstalledTreeTest, InstallsEverythingAndRunsFromThePrefix) {
     EXPECT_EQ(findUserGuide(fs::path(source) / "assets"),
               fs::path(source) / "docs/user-guide.html");
 
-    // Run from the prefix, stopping at the frame limit, with the dark picture swapped for the
-    // light one: the light one shows, so the installed file was loaded (a drawn one is dark).
+    // Run from the prefix with the dark picture swapped for the light one: the light one shows,
+    // so the installed file was loaded (a drawn picture would be dark).
     const fs::path assets = prefix / "share/vornik/assets";
     fs::copy_file(assets / "Window Background.png", assets / "Window Background Dark.png",
                   fs::copy_options::overwrite_existing);
     const std::string run = "cd " + quoted(prefix) +
                             " && env -u VORNIK_ASSETS VORNIK_APPEARANCE=dark "
                             "ASAN_OPTIONS=detect_leaks=0 SDL_RENDER_DRIVER=software "
-                            "./bin/vornik --frames 2 --zoom 1 --screenshot shot.png 2> /dev/null";
+                            "./bin/vornik --frames 2 --screenshot shot.png 2> /dev/null";
     ASSERT_EQ(std::system(run.c_str()), 0);
     const auto shot = Image::loadPng((prefix / "shot.png").string());
     ASSERT_TRUE(shot);
-    // The picture above a black strip of 30 points at zoom 1.
-    EXPECT_EQ(shot->width(), 1000);
-    EXPECT_EQ(shot->height(), 530);
     EXPECT_GT(shot->pixel(5, 5).r, 200);
-    EXPECT_EQ(shot->pixel(5, 525), (Rgba8{0, 0, 0, 255}));
     fs::remove_all(prefix);
 }
 
