@@ -63,7 +63,8 @@ TEST(InstalledTreeTest, InstallsEverythingAndRunsFromThePrefix) {
     fs::copy_file(assets / "Window Background.png", assets / "Window Background Dark.png",
                   fs::copy_options::overwrite_existing);
     const std::string run = "cd " + quoted(prefix) +
-                            " && env -u VORNIK_ASSETS VORNIK_APPEARANCE=dark "
+                            " && env -u VORNIK_ASSETS VORNIK_APPEARANCE=dark XDG_STATE_HOME=" +
+                            quoted(prefix / "state") + " "
                             "ASAN_OPTIONS=detect_leaks=0 SDL_RENDER_DRIVER=software "
                             "./bin/vornik --frames 2 --screenshot shot.png 2> /dev/null";
     ASSERT_EQ(std::system(run.c_str()), 0);

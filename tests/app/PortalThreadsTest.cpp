@@ -253,6 +253,8 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     g_free(uri);
     test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", bus.address);
     test::ScopedEnv appearance("VORNIK_APPEARANCE", std::nullopt);
+    const fs::path state = fs::temp_directory_path() / ("vornik-state-" + std::to_string(::getpid()));
+    test::ScopedEnv stateHome("XDG_STATE_HOME", state.string());  // a start of its own
     test::ScopedEnv render("SDL_RENDER_DRIVER", "software");  // no Mesa threads
     test::ScopedEnv framebuffer("SDL_FRAMEBUFFER_ACCELERATION", "0");
 
@@ -302,6 +304,7 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     ASSERT_TRUE(shot);
     EXPECT_GT(shot->pixel(5, 5).r, 200);
     fs::remove(options.screenshot);
+    fs::remove_all(state);
 }
 
 }  // namespace
