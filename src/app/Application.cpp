@@ -515,6 +515,7 @@ void Application::openDocumentWithProgram() {
         logLine(
             "no file chooser found (zenity or kdialog): drop an audio file on the window, or "
             "name it when starting: vornik FILE");
+        showStatus("No file chooser: install zenity or kdialog, or drop a file on the window");
         return;
     }
     chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });

@@ -71,9 +71,9 @@ std::filesystem::path findUserGuide(const std::filesystem::path& assets) {
     if (assets.empty()) return {};
     const auto dir = std::filesystem::absolute(assets).lexically_normal();
     const auto base = dir.has_filename() ? dir : dir.parent_path();
-    for (const auto& guide : {base.parent_path() / "docs" / app::kUserGuideName,
-                              base.parent_path().parent_path() / "doc" / "vornik" /
-                                  app::kUserGuideName}) {
+    for (const auto& guide :
+         {base.parent_path() / "docs" / app::kUserGuideName,
+          base.parent_path().parent_path() / "doc" / "vornik" / app::kUserGuideName}) {
         std::error_code ec;
         if (std::filesystem::is_regular_file(guide, ec)) return guide;
     }

@@ -58,22 +58,26 @@ const std::vector<HelpSection>& helpSections() {
     static const std::vector<HelpSection> sections{
         {"Keys",
          {{"F1 or ?", "This help; Escape closes it"},
-          {"Space", "Short press: the instrument or the control bar last used. Held: the control "
-                    "bar while it is down"},
-          {"R", "Record from the microphone, again to stop. Held over half a second: records "
-                "while held"},
+          {"Space",
+           "Short press: the instrument or the control bar last used. Held: the control "
+           "bar while it is down"},
+          {"R",
+           "Record from the microphone, again to stop. Held over half a second: records "
+           "while held"},
           {"Ctrl+O", "Open an audio file with the desktop's file chooser"},
           {"Ctrl+Q", "Quit"}}},
         {"Mouse and strip",
          {{"Strip", "Play it with fingers or the mouse; the mouse is a finger too"},
           {"Shift-click", "Leaves a mouse finger down (a white dot); click it to lift it"},
           {"Drop a file", "Loads it; the transposition returns to original"},
-          {"Modes", "Slicer: a tap plays a slice. Looper: two fingers set a loop. Bow: a finger "
-                    "holds grains. Tape: the strip is the speed, backward to forward"},
+          {"Modes",
+           "Slicer: a tap plays a slice. Looper: two fingers set a loop. Bow: a finger "
+           "holds grains. Tape: the strip is the speed, backward to forward"},
           {"Link", "At the bottom of the picture: opens the user guide"}}},
         {"MIDI (defaults)",
-         {{"Notes", "Slicer: note 36 plays slice 1, 37 slice 2, ... Other modes: 16 zones along "
-                    "the strip from note 36"},
+         {{"Notes",
+           "Slicer: note 36 plays slice 1, 37 slice 2, ... Other modes: 16 zones along "
+           "the strip from note 36"},
           {"CC 73, 72", "Attack, decay"},
           {"CC 74, 91", "Filter, reverb"},
           {"CC 12, 13", "Delay time, feedback"},
@@ -143,7 +147,8 @@ void HelpOverlay::present(SDL_Renderer* renderer, int width, int height, Appeara
         // SDL blends straight alpha; Cairo's pixels are premultiplied.
         std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
         for (int y = 0; y < height; ++y) {
-            const unsigned char* row = image->data() + static_cast<std::ptrdiff_t>(y) * image->stride();
+            const unsigned char* row =
+                image->data() + static_cast<std::ptrdiff_t>(y) * image->stride();
             for (int x = 0; x < width; ++x) {
                 std::uint32_t p;
                 std::memcpy(&p, row + 4 * x, 4);

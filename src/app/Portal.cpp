@@ -32,8 +32,9 @@ std::optional<ColorScheme> colorSchemeFrom(GVariant* value) {
     std::optional<ColorScheme> scheme;
     if (g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32)) {
         const guint32 n = g_variant_get_uint32(v);
-        scheme = n == 1 ? ColorScheme::PreferDark
-                        : n == 2 ? ColorScheme::PreferLight : ColorScheme::NoPreference;
+        scheme = n == 1   ? ColorScheme::PreferDark
+                 : n == 2 ? ColorScheme::PreferLight
+                          : ColorScheme::NoPreference;
     }
     g_variant_unref(v);
     return scheme;
@@ -190,8 +191,7 @@ struct Portal::Impl {
         auto* self = static_cast<Impl*>(data);
         --self->callsInFlight;
         GError* error = nullptr;
-        GVariant* reply =
-            g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
         std::optional<ColorScheme> scheme;
         if (reply != nullptr) {
             GVariant* value = g_variant_get_child_value(reply, 0);
@@ -257,30 +257,33 @@ struct Portal::Impl {
         g_variant_builder_init(&patterns, G_VARIANT_TYPE("a(us)"));
         for (const std::string& e : extensions) {
             std::string upper = e;
-            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             g_variant_builder_add(&patterns, "(us)", 0u, ("*." + e).c_str());
             if (upper != e) g_variant_builder_add(&patterns, "(us)", 0u, ("*." + upper).c_str());
         }
-        GVariant* filter = g_variant_ref_sink(g_variant_new("(s@a(us))", "Audio files",
-                                                            g_variant_builder_end(&patterns)));
+        GVariant* filter = g_variant_ref_sink(
+            g_variant_new("(s@a(us))", "Audio files", g_variant_builder_end(&patterns)));
         GVariantBuilder options;
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-        g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
+        g_variant_builder_add(&options, "{sv}", "handle_token",
+                              g_variant_new_string(token.c_str()));
         g_variant_builder_add(&options, "{sv}", "modal", g_variant_new_boolean(TRUE));
         g_variant_builder_add(&options, "{sv}", "filters",
                               g_variant_new_array(G_VARIANT_TYPE("(sa(us))"), &filter, 1));
         g_variant_builder_add(&options, "{sv}", "current_filter", filter);
         g_variant_unref(filter);
         ++callsInFlight;
-        g_dbus_connection_call(
-            bus, kBusName, kObjectPath, "org.freedesktop.portal.FileChooser", "OpenFile",
-            g_variant_new("(ssa{sv})", parent.c_str(), title.c_str(), &options),
-            G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr,
-            &Impl::onOpenFileCalled, &request);
+        g_dbus_connection_call(bus, kBusName, kObjectPath, "org.freedesktop.portal.FileChooser",
+                               "OpenFile",
+                               g_variant_new("(ssa{sv})", parent.c_str(), title.c_str(), &options),
+                               G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
+                               nullptr, &Impl::onOpenFileCalled, &request);
     }
 
     void listen(FileRequest& request, const std::string& handle) {
-        if (request.subscription != 0) g_dbus_connection_signal_unsubscribe(bus, request.subscription);
+        if (request.subscription != 0)
+            g_dbus_connection_signal_unsubscribe(bus, request.subscription);
         request.handle = handle;
         request.subscription = g_dbus_connection_signal_subscribe(
             bus, kBusName, "org.freedesktop.portal.Request", "Response", handle.c_str(), nullptr,
@@ -293,8 +296,7 @@ struct Portal::Impl {
         --self.callsInFlight;
         request.callDone = true;
         GError* error = nullptr;
-        GVariant* reply =
-            g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
         if (reply == nullptr) {
             self.finish(request, {Choice::Outcome::Unavailable, {}}, remoteError(error));
             g_error_free(error);
@@ -308,8 +310,8 @@ struct Portal::Impl {
         self.forgetIfDone(request);
     }
 
-    static void onResponse(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                           const gchar*, GVariant* parameters, gpointer data) {
+    static void onResponse(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                           GVariant* parameters, gpointer data) {
         auto& request = *static_cast<FileRequest*>(data);
         if (request.finished || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ua{sv})"))) {
             return;

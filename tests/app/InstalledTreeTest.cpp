@@ -48,7 +48,8 @@ TEST(InstalledTreeTest, InstallsEverythingAndRunsFromThePrefix) {
     // The desktop entry names its icon and window by the application id.
     std::ifstream entry(prefix / "share/applications/org.vornik.Vornik.desktop");
     const std::string text(std::istreambuf_iterator<char>(entry), {});
-    for (const char* line : {"\nIcon=org.vornik.Vornik\n", "\nStartupWMClass=org.vornik.Vornik\n"}) {
+    for (const char* line :
+         {"\nIcon=org.vornik.Vornik\n", "\nStartupWMClass=org.vornik.Vornik\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     // The guide beside the assets, installed and in the checkout.
@@ -64,7 +65,8 @@ TEST(InstalledTreeTest, InstallsEverythingAndRunsFromThePrefix) {
                   fs::copy_options::overwrite_existing);
     const std::string run = "cd " + quoted(prefix) +
                             " && env -u VORNIK_ASSETS VORNIK_APPEARANCE=dark XDG_STATE_HOME=" +
-                            quoted(prefix / "state") + " "
+                            quoted(prefix / "state") +
+                            " "
                             "ASAN_OPTIONS=detect_leaks=0 SDL_RENDER_DRIVER=software "
                             "./bin/vornik --frames 2 --screenshot shot.png 2> /dev/null";
     ASSERT_EQ(std::system(run.c_str()), 0);

@@ -35,13 +35,16 @@ using Outcome = Portal::Choice::Outcome;
 class TestBus {
 public:
     TestBus() {
-        std::ofstream(config_) << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
-                                  "<auth>EXTERNAL</auth><policy context=\"default\">"
-                                  "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                                  "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>";
+        std::ofstream(config_)
+            << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+               "<auth>EXTERNAL</auth><policy context=\"default\">"
+               "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>";
         // The shell becomes the daemon (exec): the pid it prints is the one pclose reaps.
-        const std::string command = "exec dbus-daemon --nofork --print-address=1 --print-pid=1 "
-                                    "--config-file=" + config_.string() + " 2>/dev/null";
+        const std::string command =
+            "exec dbus-daemon --nofork --print-address=1 --print-pid=1 "
+            "--config-file=" +
+            config_.string() + " 2>/dev/null";
         out_ = ::popen(command.c_str(), "r");
         char line[512] = "";
         if (out_ && std::fgets(line, sizeof line, out_)) address = std::strtok(line, "\n");
@@ -90,8 +93,8 @@ public:
             g_dbus_node_info_unref(node);
             g_variant_unref(g_dbus_connection_call_sync(
                 bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
-                nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+                "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u), nullptr,
+                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
             ready.set_value();
             g_main_loop_run(loop_);
             g_dbus_connection_close_sync(bus_, nullptr, nullptr);
@@ -100,10 +103,13 @@ public:
         ready.get_future().wait();
     }
     ~FakePortal() {
-        g_main_context_invoke(context_, [](gpointer loop) {
-            g_main_loop_quit(static_cast<GMainLoop*>(loop));
-            return G_SOURCE_REMOVE;
-        }, loop_);
+        g_main_context_invoke(
+            context_,
+            [](gpointer loop) {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            loop_);
         thread_.join();
         g_main_loop_unref(loop_);
         g_main_context_unref(context_);
@@ -119,15 +125,12 @@ public:
             nullptr);
     }
 
-    // How the next OpenFile ends: 0 chosen (this uri), 1 cancelled, 2 failed.
-    void answer(guint32 code, std::string uri = {}) {
+    // How the next OpenFile ends: 0 chosen (this uri), 1 cancelled, 2 failed. Returns the last
+    // OpenFile's arguments as GVariant prints them.
+    std::string answer(guint32 code, std::string uri = {}) {
         std::lock_guard lock(mutex_);
         code_ = code;
         uri_ = std::move(uri);
-    }
-    // The last OpenFile's parent window, title and options as GVariant prints them.
-    std::string lastOpen() {
-        std::lock_guard lock(mutex_);
         return lastOpen_;
     }
 
@@ -138,32 +141,25 @@ private:
         auto* self = static_cast<FakePortal*>(data);
         if (std::strcmp(method, "Read") == 0) {  // one variant more, as the portal's Read gives
             g_dbus_method_invocation_return_value(
-                call, g_variant_new("(v)", g_variant_new_variant(
-                                               g_variant_new_uint32(self->scheme_.load()))));
+                call, g_variant_new_parsed("(<<%u>>,)", self->scheme_.load()));
             return;
         }
-        const gchar *parent, *title, *token = "";
-        GVariant* options;
-        g_variant_get(parameters, "(&s&s@a{sv})", &parent, &title, &options);
+        const gchar* token = "";
+        g_autoptr(GVariant) options = g_variant_get_child_value(parameters, 2);
         g_variant_lookup(options, "handle_token", "&s", &token);
-        std::string handle = std::string("/org/freedesktop/portal/desktop/request/") +
-                             (sender + 1) + "/" + token;
+        std::string handle =
+            std::string("/org/freedesktop/portal/desktop/request/") + (sender + 1) + "/" + token;
         std::replace(handle.begin(), handle.end(), '.', '_');
         g_dbus_method_invocation_return_value(call, g_variant_new("(o)", handle.c_str()));
         std::lock_guard lock(self->mutex_);
-        gchar* printed = g_variant_print(options, FALSE);
-        self->lastOpen_ = std::string(parent) + " | " + title + " | " + printed;
-        g_free(printed);
-        g_variant_unref(options);
-        GVariantBuilder results;
-        g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
-        const gchar* uris[] = {self->uri_.c_str(), nullptr};
-        if (self->code_ == 0) {
-            g_variant_builder_add(&results, "{sv}", "uris", g_variant_new_strv(uris, 1));
-        }
-        g_dbus_connection_emit_signal(bus, sender, handle.c_str(),
-                                      "org.freedesktop.portal.Request", "Response",
-                                      g_variant_new("(ua{sv})", self->code_, &results), nullptr);
+        g_autofree gchar* printed = g_variant_print(parameters, FALSE);
+        self->lastOpen_ = printed;
+        g_dbus_connection_emit_signal(
+            bus, sender, handle.c_str(), "org.freedesktop.portal.Request", "Response",
+            self->code_ == 0
+                ? g_variant_new_parsed("(%u, {'uris': <[%s]>})", self->code_, self->uri_.c_str())
+                : g_variant_new_parsed("(%u, @a{sv} {})", self->code_),
+            nullptr);
     }
 
     GMainContext* context_ = g_main_context_new();
@@ -236,8 +232,8 @@ TEST(PortalThreadsTest, FileChooserAndColourSchemeOverARealBus) {
         EXPECT_EQ(choice.path, c.path);
     }
     // Over our window, offering the audio files in either case.
-    const std::string open = fake.lastOpen();
-    EXPECT_EQ(open.rfind("x11:4a0002c | Open a sample | ", 0), 0u) << open;
+    const std::string open = fake.answer(1);
+    EXPECT_EQ(open.rfind("('x11:4a0002c', 'Open a sample', {", 0), 0u) << open;
     for (const char* part : {"'*.wav'", "'*.FLAC'", "'modal': <true>", "'current_filter'"}) {
         EXPECT_NE(open.find(part), std::string::npos) << part << " in " << open;
     }
@@ -253,9 +249,10 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     g_free(uri);
     test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", bus.address);
     test::ScopedEnv appearance("VORNIK_APPEARANCE", std::nullopt);
-    const fs::path state = fs::temp_directory_path() / ("vornik-state-" + std::to_string(::getpid()));
+    const fs::path state =
+        fs::temp_directory_path() / ("vornik-state-" + std::to_string(::getpid()));
     test::ScopedEnv stateHome("XDG_STATE_HOME", state.string());  // a start of its own
-    test::ScopedEnv render("SDL_RENDER_DRIVER", "software");  // no Mesa threads
+    test::ScopedEnv render("SDL_RENDER_DRIVER", "software");      // no Mesa threads
     test::ScopedEnv framebuffer("SDL_FRAMEBUFFER_ACCELERATION", "0");
 
     ApplicationOptions options;
@@ -298,7 +295,7 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     });
     EXPECT_EQ(app.run(), 0);
     EXPECT_EQ(stage, 7);
-    EXPECT_NE(fake.lastOpen().find("Open a sample"), std::string::npos);
+    EXPECT_NE(fake.answer(1).find("'Open a sample'"), std::string::npos);
     // The picture switched with the desktop: the light one shows.
     const auto shot = Image::loadPng(options.screenshot);
     ASSERT_TRUE(shot);

@@ -4,8 +4,8 @@
 // The same drawing code runs in the program, so the files are reproducible from source.
 
 #include <cstdio>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/Artwork.h"
