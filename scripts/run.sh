@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the instrument (Release) and opens it. With no arguments it opens the demo sample;
-# arguments go to the program (vornik [FILE] [--zoom N] [--help] [--version]).
+# arguments go to the program (vornik [FILE] [--zoom N] [--midi none|all|NAME] [--help] ...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
