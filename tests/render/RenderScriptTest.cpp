@@ -23,6 +23,8 @@ TEST(RenderScript, FaultsStopBeforeRenderingWithTheLineNumber) {
         {"length 1\nat 0 key q down\n", ":2: unknown key \"q\""},
         {"at 0 up 1\nstrip 800 30\n", ":2: \"strip\" must come before any event"},
         {"length -2\n", ":1: length must be from 0"},
+        {"length 1\nat 0 midi 90 2G 7F\n", ":2: bad MIDI byte \"2G\""},
+        {"length 1\nat 0 midi 90\n", ":2: expected \"at T midi B1 B2 [B3]\""},
     };
     for (const Case& c : cases) {
         const RenderRun r = dir.run(c.script);
