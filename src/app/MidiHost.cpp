@@ -50,6 +50,7 @@ MidiHost::~MidiHost() {
 void MidiHost::openInput(const std::string& choice, int channel) {
     performer_.setChannel(channel);
     if (choice == "none" || source_) return;
+    choice_ = choice;
     if (wakeEvent_ == 0) wakeEvent_ = SDL_RegisterEvents(1);
     const std::uint32_t type = wakeEvent_;
     MidiQueue& queue = input_.addSource([type] {
@@ -183,8 +184,8 @@ void MidiHost::controlChanged(const std::string& control, int value) {
     const BarItemPtr target = item(control);
     // As a finger would: the control's value, then its action, only when the value changes.
     if (auto* slider = dynamic_cast<Slider*>(target.get())) {
-        const double v = ccToRange(value, slider->minValue(), slider->maxValue(),
-                                   control == "filter");  // 64: no filter
+        // The filter's 64 lands in the slider's snap to "no filter".
+        const double v = ccToRange(value, slider->minValue(), slider->maxValue());
         if (v == slider->doubleValue()) return;
         slider->setDoubleValue(v);
         slider->sendAction();

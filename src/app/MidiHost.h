@@ -68,6 +68,9 @@ public:
     MidiPerformer& performer() { return performer_; }
     MidiInput& input() { return input_; }
     bool inputOpen() const { return source_ != nullptr; }
+    // The MIDI settings as opened: the sources chosen and the channel heard (0 all).
+    const std::string& choice() const { return choice_; }
+    int channel() const { return performer_.channel(); }
 
 private:
     void controlChanged(const std::string& control, int value) override;
@@ -80,6 +83,7 @@ private:
     RunLoop& runLoop_;
     WindowController& controller_;
     std::filesystem::path configPath_;
+    std::string choice_ = "none";
     MidiMap map_;
     MidiPerformer performer_{map_};
     MidiInput input_{performer_};

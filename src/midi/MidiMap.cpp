@@ -136,12 +136,8 @@ std::filesystem::path MidiMap::defaultPath() {
     return std::filesystem::path(home) / ".config" / "vornik" / "midi.conf";
 }
 
-double ccToRange(int value, double minimum, double maximum, bool centred) {
-    const int v = std::clamp(value, 0, 127);
-    if (!centred) return minimum + (maximum - minimum) * v / 127.0;
-    const double middle = (minimum + maximum) * 0.5;
-    return v <= 64 ? minimum + (middle - minimum) * v / 64.0
-                   : middle + (maximum - middle) * (v - 64) / 63.0;
+double ccToRange(int value, double minimum, double maximum) {
+    return minimum + (maximum - minimum) * std::clamp(value, 0, 127) / 127.0;
 }
 
 }  // namespace vornik

@@ -53,8 +53,7 @@ private:
     std::string armed_;
 };
 
-// A controller's value 0..127 over a control's range. Centred ranges put 64 exactly at their
-// middle (the filter's "no filter").
-double ccToRange(int value, double minimum, double maximum, bool centred = false);
+// A controller's value 0..127 over a control's range.
+double ccToRange(int value, double minimum, double maximum);
 
 }  // namespace vornik

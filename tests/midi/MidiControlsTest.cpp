@@ -143,7 +143,7 @@ TEST(MidiControls, LearnBindsTheNextControllerAndTheMapIsKept) {
                              "cc 22 reverb extra\n  # a comment\ncc 23 filter # knob 4\n";
     test::LogLines log;
     ASSERT_TRUE(read.load(h.conf));
-    EXPECT_EQ(log.lines.size(), 5u);
+    ASSERT_EQ(log.lines.size(), 5u);
     EXPECT_NE(log.lines[0].find("midi.conf:2: not a MIDI binding"), std::string::npos);
     EXPECT_EQ(read.control(20) + read.control(23) + read.control(73), "attackfilter");
 }
