@@ -100,6 +100,10 @@ std::unique_ptr<RtMidiSource> RtMidiSource::open(MidiQueue& queue, const std::st
     } else {
         snd_seq_set_client_name(impl->seq, (portName + " connections").c_str());
         impl->findPort();
+        if (!impl->portFound) {
+            logf("MIDI: the port \"%s\" cannot be found to connect sources to it",
+                 portName.c_str());
+        }
     }
     auto source = std::unique_ptr<RtMidiSource>(new RtMidiSource(std::move(impl)));
     const auto names = source->connectNewSources();

@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Host {
-    fs::path dir = fs::temp_directory_path() / ("vornik-midi-" + std::to_string(::getpid()));
-    fs::path conf = dir / "vornik" / "midi.conf";
+    std::string dir = (fs::temp_directory_path() / "vornik-midi-XXXXXX").string();
+    fs::path conf = fs::path(mkdtemp(dir.data())) / "vornik" / "midi.conf";
     ManualClock clock;
     RunLoop loop{clock};
     ScopedLayerClock layerClock{clock};

@@ -45,21 +45,12 @@ TEST(MidiStream, MalformedAndRunningStatusStreams) {
 
 TEST(MidiStream, TheQueueDropsSysexAndClockAndCountsWhatDidNotFit) {
     MidiQueue queue;
-    const std::uint8_t sysex[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, clock[] = {0xF8};
-    const std::uint8_t note[] = {0x90, 0x24, 0x64}, twoNotes[] = {0x90, 0x24, 0x64, 0x25, 0x64};
-    EXPECT_TRUE(queue.push(0.0, sysex, sizeof sysex));
-    EXPECT_TRUE(queue.push(0.0, clock, sizeof clock));
-    EXPECT_TRUE(queue.push(0.0, twoNotes, sizeof twoNotes));  // two packets
-    MidiPacket p;
-    ASSERT_TRUE(queue.pop(p));
-    EXPECT_EQ(p.size, 3);
-    ASSERT_TRUE(queue.pop(p));
-    EXPECT_EQ(p.size, 2);
-    EXPECT_EQ(p.bytes[1], 0x64);
-    EXPECT_FALSE(queue.pop(p));
-    for (std::size_t i = 0; i < MidiQueue::kCapacity; ++i) queue.push(i, note, 3);
-    EXPECT_FALSE(queue.push(0.0, note, 3));
+    const auto sysex = test::midiBytes("F0 7E 7F 09 01 F7"), clock = test::midiBytes("F8");
+    const auto notes = test::midiBytes("90 24 64 25 64");  // running status: two packets
+    for (const auto* m : {&sysex, &clock, &notes}) queue.push(0.0, m->data(), m->size());
+    std::size_t sizes = 0;
+    for (MidiPacket p; queue.pop(p);) sizes = sizes * 10 + p.size;
+    EXPECT_EQ(sizes, 32u);
+    for (std::size_t i = 0; i <= MidiQueue::kCapacity; ++i) queue.push(i, notes.data(), 3);
     EXPECT_EQ(queue.dropped(), 1u);
-    ASSERT_TRUE(queue.pop(p));
-    EXPECT_EQ(p.time, 0.0);  // oldest first
 }

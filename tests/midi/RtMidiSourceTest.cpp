@@ -19,21 +19,13 @@ bool haveSequencer() { return ::access(RtMidiSource::kSequencerDevice, R_OK | W_
 }  // namespace
 
 TEST(RtMidiSource, ChoosesHardwareForAllAndAnySourceByName) {
-    const struct {
-        const char* choice;
-        const char* name;
-        bool hardware, chosen;
-    } cases[] = {
-        {"all", "Launchkey Mini:Launchkey Mini MIDI 1", true, true},
-        {"all", "Midi Through:Midi Through Port-0", false, false},
-        {"launchkey", "Launchkey Mini:Launchkey Mini MIDI 1", true, true},
-        {"VMPK", "VMPK Output:out", false, true},
-        {"none", "Launchkey Mini:Launchkey Mini MIDI 1", true, false},
-        {"Arturia", "Launchkey Mini:Launchkey Mini MIDI 1", true, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(RtMidiSource::chooses(c.choice, c.name, c.hardware), c.chosen) << c.choice;
-    }
+    const std::string keys = "Launchkey Mini:Launchkey Mini MIDI 1";
+    EXPECT_TRUE(RtMidiSource::chooses("all", keys, true));
+    EXPECT_FALSE(RtMidiSource::chooses("all", "Midi Through:Midi Through Port-0", false));
+    EXPECT_TRUE(RtMidiSource::chooses("launchkey", keys, true));
+    EXPECT_TRUE(RtMidiSource::chooses("VMPK", "VMPK Output:out", false));  // software, named
+    EXPECT_FALSE(RtMidiSource::chooses("none", keys, true));
+    EXPECT_FALSE(RtMidiSource::chooses("Arturia", keys, true));
 }
 
 TEST(RtMidiSource, NoMidiSystemIsOneLogLine) {
