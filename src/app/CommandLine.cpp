@@ -71,6 +71,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail(text);
             }
             result.options.zoom = zoom;
+            result.options.zoomGiven = true;
+        } else if (arg == "--fresh") {
+            result.options.fresh = true;
         } else if (arg == "--midi") {
             if (!takeValue() || value.empty()) {
                 return fail("--midi takes none, all or part of a MIDI source's name");
@@ -97,14 +100,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--midi none|all|NAME] [--midi-channel N] [--help] "
-           "[--version]\n"
+    return "usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
+           "[--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
-           "window. FILE is an audio file to load at start.\n"
+           "window. FILE is an audio file to load at start. Vornik starts as it was left: the\n"
+           "sample (unless FILE is given), the controls and the window come back from\n"
+           "$XDG_STATE_HOME/vornik/state.conf (~/.local/state/vornik/state.conf).\n"
            "\n"
            "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points "
            "high)\n"
+           "  --fresh         start blank; the saved state is kept until something is changed\n"
            "  --midi WHICH    MIDI input: none, all (the default: every hardware source, present\n"
            "                  or plugged in later) or part of a source's name; the port \"Vornik\"\n"
            "                  takes connections from other programs unless it is none\n"

@@ -277,6 +277,7 @@ void MainView::actuallyLoadFile(const std::string& path) {
         outcome == SampleLoader::Outcome::Refused) {
         return;
     }
+    samplePath_ = path;
     renderWaveform();
     if (playMode_ == Playhead::kSlicer) {
         createSlices();

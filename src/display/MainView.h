@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "audio/AudioDevice.h"
@@ -112,6 +113,10 @@ public:
     // The deferred half of loadFile: decodes the file, publishes it, redraws, and in slicer mode
     // rebuilds the slices. Called only by the work loadFile schedules.
     void actuallyLoadFile(const std::string& path);
+
+    // The file the sample came from, as given to loadFile; empty before the first good load.
+    // A file that could not be loaded leaves it as it was.
+    const std::string& samplePath() const { return samplePath_; }
 
     // The current sample, as the mixer reads it. Its planes stay valid until the next load.
     const SampleSnapshot& sample() const { return mixer_.sample().current(); }
@@ -276,6 +281,7 @@ private:
     bool oscNewData_ = false;
 
     SampleLoader loader_{mixer_.sample()};
+    std::string samplePath_;
     SliceList slices_;
     int numSlices_ = 1;
 

@@ -46,7 +46,7 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
     const CommandLine midi = parseCommandLine(Args{"--midi", "Launch", "--midi-channel=10"});
     EXPECT_EQ(midi.options.midi + std::to_string(midi.options.midiChannel), "Launch10");
     EXPECT_EQ(parseCommandLine(Args{}).options.midi, "all");
-    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--midi none|all|NAME]"),
+    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]"),
               std::string::npos);
 }
 
