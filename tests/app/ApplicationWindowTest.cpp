@@ -48,6 +48,7 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
     EXPECT_EQ(parseCommandLine(Args{}).options.midi, "all");
     EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]"),
               std::string::npos);
+    EXPECT_NE(usageText().find("Ctrl+Q quits"), std::string::npos);
 }
 
 TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
