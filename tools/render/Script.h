@@ -22,6 +22,11 @@ struct Command {
     std::vector<std::uint8_t> bytes;  // midi: the message's bytes
 };
 
+// The strip sizes a script may ask for, in points: a snapshot at zoom 2 of the widest still fits
+// in one picture (Cairo's 32767 pixels).
+constexpr double kStripWidthMin = 100.0, kStripWidthMax = 16000.0;
+constexpr double kStripHeightMin = 10.0, kStripHeightMax = 200.0;
+
 struct Script {
     double stripWidth = 1000.0;
     double stripHeight = 30.0;
