@@ -23,6 +23,7 @@
 #include "app/FileInput.h"
 #include "app/HelpOverlay.h"
 #include "app/Keys.h"
+#include "app/MidiHost.h"
 #include "app/Portal.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
@@ -55,6 +56,8 @@ public:
 
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
+    // MIDI: null until run() opened it.
+    MidiHost* midi() const { return midi_.get(); }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
     StripInput& stripInput() { return stripInput_; }
     const Keys& keys() const { return keys_; }
@@ -134,6 +137,7 @@ private:
     HelpOverlay help_;
 
     std::unique_ptr<WindowController> controller_;
+    std::unique_ptr<MidiHost> midi_;  // plays the controller's instrument and controls
     StripInput stripInput_;
     Keys keys_{clock_, *this};
     FileInput fileInput_;

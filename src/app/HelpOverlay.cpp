@@ -83,8 +83,9 @@ const std::vector<HelpSection>& helpSections() {
           {"CC 12, 13", "Delay time, feedback"},
           {"CC 14, 15", "Slices, transpose"},
           {"Program 0 to 3", "Mode: slicer, looper, bow, tape"},
-          {"CC 64", "Sustain: fingers stay down while it is held"},
-          {"Right-click", "A control learns the next CC that moves"}}},
+          {"CC 64", "Sustain pedal: lifted notes stay down while it is held"},
+          {"Right-click a control", "Or hold two fingers on it: learns the next knob moved; "
+                                    "Escape cancels"}}},
     };
     return sections;
 }
