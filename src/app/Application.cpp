@@ -3,6 +3,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,10 @@
 
 namespace vornik {
 namespace {
+
+// The MIDI settings among the kept state: the sources chosen and the channel heard (0 all).
+constexpr const char* kMidiInputKey = "midi.input";
+constexpr const char* kMidiChannelKey = "midi.channel";
 
 // A texture of an image, for pictures drawn with SDL's alpha blending: Cairo's premultiplied
 // pixels become straight ones.
@@ -152,6 +157,7 @@ int Application::run() {
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     minimumStripWidth_ = controller_->minimumStripWidth();
     midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
+    if (!options_.midiGiven) restoreMidiSettings();
     midi_->openInput(options_.midi, options_.midiChannel);
     loadPictures();
     updateGeometry();
@@ -381,7 +387,24 @@ SessionState Application::captureState() {
         }
     }
     state.window = windowFrame_;
+    if (midi_) {
+        state.others[kMidiInputKey] = midi_->choice();
+        state.others[kMidiChannelKey] = std::to_string(midi_->channel());
+    }
     return state;
+}
+
+void Application::restoreMidiSettings() {
+    const auto& kept = restored_.others;
+    if (auto it = kept.find(kMidiInputKey); it != kept.end() && !it->second.empty()) {
+        options_.midi = it->second;
+    }
+    if (auto it = kept.find(kMidiChannelKey); it != kept.end()) {
+        int channel = -1;
+        const auto& text = it->second;
+        std::from_chars(text.data(), text.data() + text.size(), channel);
+        if (channel >= 0 && channel <= 16) options_.midiChannel = channel;
+    }
 }
 
 // --- Events -------------------------------------------------------------------------------------

@@ -118,6 +118,8 @@ private:
     // still there), and the state as it is now.
     std::string startupFile();
     SessionState captureState();
+    // The MIDI sources and channel of the last run, unless the command line chose them.
+    void restoreMidiSettings();
 
     ApplicationOptions options_;
     SteadyClock clock_;

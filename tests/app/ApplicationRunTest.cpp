@@ -269,6 +269,9 @@ TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
     };
     ApplicationOptions withFile;
     withFile.file = loop.string();
+    withFile.midi = "none";
+    withFile.midiChannel = 3;
+    withFile.midiGiven = true;
     start(withFile, [](Application& a) {
         WindowController& c = a.controller();
         c.makeItemForIdentifier(items::kPlayModeSelector);
@@ -285,6 +288,8 @@ TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
         EXPECT_TRUE(a.mainView()->hasAudioFile());
         EXPECT_EQ(a.mainView()->playMode(), 1);
         EXPECT_FLOAT_EQ(a.mainView()->reverbWetDryMix(), 60.0f);
+        EXPECT_EQ(a.midi()->choice(), "none");
+        EXPECT_EQ(a.midi()->channel(), 3);
         int w = 0, h = 0;
         SDL_GetWindowSize(a.window(), &w, &h);
         EXPECT_EQ(std::pair(w, h), std::pair(700, 400));
