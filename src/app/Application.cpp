@@ -11,6 +11,7 @@
 #include "app/Artwork.h"
 #include "app/Desktop.h"
 #include "base/Log.h"
+#include "sample/AudioFileReader.h"
 #include "sample/AudioFormats.h"
 
 namespace vornik {
@@ -94,6 +95,7 @@ Application::Application(ApplicationOptions options)
 
 Application::~Application() {
     controller_.reset();  // the instrument and its sound device go before SDL does
+    destroyTexture(statusTexture_);
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
     destroyTexture(pictureTexture_);
@@ -147,11 +149,12 @@ int Application::run() {
     if (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) applicationBecameActive();
 
     if (!options_.file.empty()) {
-        if (isFile(options_.file)) {
+        if (const std::string problem = unreadableFileReason(options_.file); problem.empty()) {
             loadFile(options_.file);
         } else {
-            logf("cannot open \"%s\": no such file; starting without a sample",
-                 options_.file.c_str());
+            logf("cannot open \"%s\": %s; starting without a sample", options_.file.c_str(),
+                 problem.c_str());
+            showStatus("Cannot open \"" + options_.file + "\": " + problem);
         }
     }
 
@@ -207,8 +210,8 @@ bool Application::openWindow() {
     SDL_Rect usable{};
     const int width = defaultWindowWidth(
         options_.zoom, SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
-    const int height =
-        app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
+    const int height = app::kPictureHeight + static_cast<int>(app::kStatusLineHeight) +
+                       static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
     window_ = SDL_CreateWindow(app::kWindowTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                width, height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (window_ == nullptr) {
@@ -216,7 +219,9 @@ bool Application::openWindow() {
         return false;
     }
     SDL_SetWindowMinimumSize(window_, 160,
-                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom)) + 40);
+                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom) +
+                                              app::kStatusLineHeight) +
+                                 40);
     renderer_ =
         SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
@@ -279,7 +284,12 @@ void Application::updateGeometry() {
     pixelScale_ = w > 0 && pw > 0 ? double(pw) / w : 1.0;
     stripInput_.setGeometry(windowSize_.width, windowSize_.height, options_.zoom);
     stripHeight_ = stripInput_.stripHeight();
+    statusResized_ = true;
     needsPresent_ = true;
+}
+
+double Application::belowPicture() const {
+    return stripHeight_ * options_.zoom + app::kStatusLineHeight;
 }
 
 void Application::waitForWork(double nextFrame) {
@@ -341,6 +351,8 @@ void Application::handleEvent(const SDL_Event& event) {
         case SDL_RENDER_TARGETS_RESET:
         case SDL_RENDER_DEVICE_RESET:
             destroyTexture(stripTexture_);
+            destroyTexture(statusTexture_);
+            statusResized_ = true;
             lastStrip_.clear();
             loadPictures();
             return;
@@ -353,7 +365,7 @@ void Application::handleEvent(const SDL_Event& event) {
     }
     if (stripInput_.handleEvent(event, SDL_GetModState())) return;
     if (!link_) return;
-    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     if (event.type == SDL_MOUSEMOTION && event.motion.windowID == ours) {
         link_->mouseMoved(layout.toPicture(event.motion.x, event.motion.y));
     } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.windowID == ours &&
@@ -386,6 +398,7 @@ void Application::openDocument() {
         logLine(
             "no file chooser found (zenity or kdialog): drop an audio file on the window, or "
             "name it when starting: vornik FILE");
+        showStatus("No file chooser: install zenity or kdialog, or drop a file on the window");
         return;
     }
     chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });
@@ -452,6 +465,7 @@ void Application::frame() {
     if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
     bool changed = needsPresent_;
     changed = drawStrip() || changed;
+    changed = drawStatusLine() || changed;
     if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) changed = true;
     if (stripInput_.heldFingers() != shownHeld_) changed = true;
     if (changed) present(false);
@@ -492,6 +506,25 @@ bool Application::drawStrip() {
     return true;
 }
 
+bool Application::drawStatusLine() {
+    if (MainView* view = mainView()) {
+        const std::string& path = view->samplePath();
+        const std::string name = std::filesystem::path(path).filename().string();
+        status_.setSample(describeSample(view->hasAudioFile() ? name : std::string(),
+                                         view->audioFileLength(), view->audioFileChannelCount(),
+                                         view->audioFileSampleRate()));
+    }
+    if (!status_.update(clock_.now()) && !statusResized_) return false;
+    statusResized_ = false;
+    destroyTexture(statusTexture_);
+    const int w = static_cast<int>(std::lround(windowSize_.width * pixelScale_));
+    const int h = static_cast<int>(std::lround(app::kStatusLineHeight * pixelScale_));
+    if (const auto image = status_.draw(appearance_, w, h, pixelScale_)) {
+        statusTexture_ = textureFromImage(renderer_, *image);
+    }
+    return true;
+}
+
 void Application::present(bool capture) {
     const float s = static_cast<float>(pixelScale_);
     const float stripTop =
@@ -502,7 +535,7 @@ void Application::present(bool capture) {
 
     // The picture, and the link button over it. Around a picture that does not fill the space,
     // its own top-to-bottom shading continues.
-    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     const Rect r = layout.pictureRect();
     {
         const float w = float(windowSize_.width) * s;
@@ -533,6 +566,12 @@ void Application::present(bool capture) {
         }
         button.markPresented();
         shownLinkOpacity_ = button.presentationOpacity();
+    }
+
+    if (statusTexture_ != nullptr) {
+        const float h = static_cast<float>(app::kStatusLineHeight) * s;
+        const SDL_FRect dst{0.0f, stripTop - h, float(windowSize_.width) * s, h};
+        SDL_RenderCopyF(renderer_, statusTexture_, nullptr, &dst);
     }
 
     // The strip: black, the current bar over it, then the held mouse fingers.
@@ -587,6 +626,7 @@ void Application::present(bool capture) {
 void Application::writeScreenshot() {
     if (!controller_ || renderer_ == nullptr) return;
     drawStrip();
+    drawStatusLine();
     present(true);
 }
 

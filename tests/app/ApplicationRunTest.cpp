@@ -112,6 +112,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     const fs::path dropped = home / "dropped.wav";
     fs::copy_file(demo, dropped);
     std::ofstream(home / "notes.txt") << "not audio";
+    std::ofstream(home / "broken.wav") << "not audio either";
 
     ApplicationOptions options;
     options.file = demo.string();
@@ -163,7 +164,9 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 break;
             case 10:
                 EXPECT_EQ(a.loadedFiles().size(), 2u);
+                EXPECT_EQ(a.statusLine().message(), "Not an audio file: notes.txt");
                 pushKey(w, SDLK_SPACE);  // back to the instrument
+                pushDrop(w, {(home / "broken.wav").string()});  // cannot be opened: refused
                 break;
             case 12:  // shift-click on the strip: a held mouse finger
                 EXPECT_EQ(a.currentBar(), 0);
@@ -182,6 +185,9 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
             }
             case 16:
                 EXPECT_EQ(a.stripInput().touchCount(), 0u);
+                EXPECT_EQ(a.statusLine().message(),
+                          "Cannot open \"broken.wav\": not an audio file this program can read");
+                EXPECT_EQ(a.statusLine().sample().rfind("dropped.wav  \xc2\xb7  3.0 s", 0), 0u);
                 pushKey(w, SDLK_r);               // record
                 pushKey(w, SDLK_r, KMOD_LSHIFT);  // capital R: nothing
                 break;
@@ -193,6 +199,9 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 break;
             case 42:  // a smaller window: the strip is the bottom 60 of 300 units, 300 points
                 EXPECT_FALSE(view->recording());
+                EXPECT_EQ(a.statusLine().message().rfind(
+                              "Recording saved: ~/Documents/Vornik takes/recording-", 0),
+                          0u);
                 recordURL = view->recordURL();
                 EXPECT_EQ(a.stripImage().width(), 1000);
                 EXPECT_EQ(a.stripImage().height(), 60);
@@ -204,6 +213,8 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
             case 46: {
                 EXPECT_EQ(a.stripImage().width(), 600);
                 EXPECT_DOUBLE_EQ(view->touchBarSize().x, 300.0);
+                EXPECT_EQ(fs::path(view->samplePath()).parent_path(), home / "Documents" /
+                                                                       "Vornik takes");
                 SDL_Event quit{};
                 quit.type = SDL_QUIT;
                 push(quit);
@@ -217,6 +228,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     EXPECT_EQ(app.run(), 0);
     EXPECT_EQ(app.framesRun(), 47);  // quit by the event, not the frame limit
     EXPECT_GE(app.framesPresented(), 1);
+    EXPECT_EQ(app.loadedFiles().size(), 3u);  // the demo, a drop, the broken drop
     EXPECT_EQ(app.loadedFiles().front(), demo.string());
     // The recording was made, in this test's home.
     EXPECT_EQ(recordURL.string().rfind(home.string(), 0), 0u) << recordURL;
@@ -248,11 +260,14 @@ TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {
     EXPECT_EQ(app.appearance(), Appearance::Light);
     const auto shot = Image::loadPng(options.screenshot);
     ASSERT_TRUE(shot);
-    // The light picture above a black strip of 30 points at zoom 1.
+    // The light picture, the status line's 24 units and a black strip of 30 points at zoom 1.
     EXPECT_EQ(shot->width(), 1000);
-    EXPECT_EQ(shot->height(), 530);
+    EXPECT_EQ(shot->height(), 554);
     EXPECT_GT(shot->pixel(5, 5).r, 200);
-    EXPECT_EQ(shot->pixel(5, 525), (Rgba8{0, 0, 0, 255}));
+    EXPECT_EQ(shot->pixel(5, 549), (Rgba8{0, 0, 0, 255}));
+    int ink = 0;  // the status line's text: "No sample: ..." at its left
+    for (int x = 0; x < 300; ++x) ink += shot->pixel(x, 512).r < 150;
+    EXPECT_GT(ink, 10);
 }
 
 TEST_F(ApplicationRunTest, NoDisplayIsAClearFailure) {
