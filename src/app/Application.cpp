@@ -10,9 +10,12 @@
 #include "app/AppConstants.h"
 #include "app/Artwork.h"
 #include "app/Desktop.h"
+#include "app/StateControls.h"
 #include "base/Log.h"
+#include "base/Status.h"
 #include "sample/AudioFileReader.h"
 #include "sample/AudioFormats.h"
+#include "session/StateFile.h"
 
 namespace vornik {
 namespace {
@@ -135,6 +138,9 @@ int Application::run() {
     appearance_ = detectAppearance();
     assets_ = findAssetsDirectory();
     if (assets_.empty()) logLine("no assets folder found: the window's pictures are drawn instead");
+    keeper_ = std::make_unique<StateKeeper>(runLoop_, stateFilePath());
+    restored_ = keeper_->load(options_.fresh);
+    if (!options_.zoomGiven && restored_.zoom) options_.zoom = *restored_.zoom;
     if (!openWindow()) return kExitNoDisplay;
 
     controller_ = std::make_unique<WindowController>(runLoop_, assets_, [](RunLoop& loop) {
@@ -147,7 +153,9 @@ int Application::run() {
     updateGeometry();
     shownBar_ = controller_->currentBar();
     if (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) applicationBecameActive();
+    restoreControls(*controller_, restored_);
 
+    options_.file = startupFile();
     if (!options_.file.empty()) {
         if (const std::string problem = unreadableFileReason(options_.file); problem.empty()) {
             loadFile(options_.file);
@@ -157,6 +165,8 @@ int Application::run() {
             showStatus("Cannot open \"" + options_.file + "\": " + problem);
         }
     }
+
+    keeper_->start([this] { return captureState(); });
 
     running_ = true;
     double nextFrame = clock_.now();
@@ -178,6 +188,7 @@ int Application::run() {
         }
         waitForWork(nextFrame);
     }
+    keeper_->quit();
     if (!options_.screenshot.empty()) writeScreenshot();
     return 0;
 }
@@ -208,12 +219,35 @@ bool Application::openWindow() {
         return false;
     }
     SDL_Rect usable{};
-    const int width = defaultWindowWidth(
-        options_.zoom, SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
-    const int height = app::kPictureHeight + static_cast<int>(app::kStatusLineHeight) +
-                       static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
-    window_ = SDL_CreateWindow(app::kWindowTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                               width, height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    int width = defaultWindowWidth(options_.zoom,
+                                   SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
+    int height = app::kPictureHeight + static_cast<int>(app::kStatusLineHeight) +
+                 static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
+    int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
+    if (restored_.window) {
+        windowFrame_ = restored_.window;
+        // No larger than the screen it opens on now.
+        width =
+            usable.w > 0 ? std::min(restored_.window->width, usable.w) : restored_.window->width;
+        height =
+            usable.h > 0 ? std::min(restored_.window->height, usable.h) : restored_.window->height;
+        // Where it was, if that is still on a screen (one may have gone since).
+        if (restored_.window->x && restored_.window->y) {
+            const SDL_Rect frame{*restored_.window->x, *restored_.window->y, width, height};
+            for (int i = 0; i < SDL_GetNumVideoDisplays(); ++i) {
+                SDL_Rect bounds{}, overlap{};
+                if (SDL_GetDisplayBounds(i, &bounds) == 0 &&
+                    SDL_IntersectRect(&frame, &bounds, &overlap) && overlap.w >= 100 &&
+                    overlap.h >= 50) {
+                    x = frame.x;
+                    y = frame.y;
+                    break;
+                }
+            }
+        }
+    }
+    window_ = SDL_CreateWindow(app::kWindowTitle, x, y, width, height,
+                               SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (window_ == nullptr) {
         logf("no display available: cannot open a window (%s)", SDL_GetError());
         return false;
@@ -301,6 +335,62 @@ void Application::waitForWork(double nextFrame) {
     if (SDL_WaitEventTimeout(&event, std::max(1, static_cast<int>(std::ceil(wait * 1000.0))))) {
         handleEvent(event);
     }
+}
+
+// --- The state kept between runs ---------------------------------------------------------------
+
+std::string Application::startupFile() {
+    std::string file = options_.file;
+    if (file.empty() && !restored_.sample.empty()) {
+        if (isFile(restored_.sample)) {
+            file = restored_.sample;
+        } else {
+            logf("the last sample, \"%s\", is gone: starting without it", restored_.sample.c_str());
+            // Shown once the window's status line listens.
+            const std::string name = std::filesystem::path(restored_.sample).filename().string();
+            runLoop_.post(
+                [name] { showStatus("The last sample, \"" + name + "\", is no longer there"); });
+        }
+    }
+    if (isFile(file)) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+        startupSample_ = ec ? file : absolute.lexically_normal().string();
+    }
+    return file;
+}
+
+SessionState Application::captureState() {
+    SessionState state;
+    if (controller_) captureControls(*controller_, state);
+    // The startup file counts until the instrument has loaded a sample (its load waits for the
+    // strip), so a state written meanwhile still names it.
+    MainView* view = mainView();
+    std::string sample = view ? view->samplePath() : "";
+    if (sample.empty()) {
+        sample = startupSample_;
+    } else {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(sample, ec);
+        if (!ec) sample = absolute.lexically_normal().string();
+    }
+    if (!sample.empty() && view) sample = takePaths_.keptPath(sample, view->recordURL());
+    state.sample = sample;
+    state.zoom = options_.zoom;
+    if (window_ != nullptr) {
+        const Uint32 flags = SDL_GetWindowFlags(window_);
+        if (!(flags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN))) {
+            WindowFrame frame;
+            int x = 0, y = 0;
+            SDL_GetWindowPosition(window_, &x, &y);
+            SDL_GetWindowSize(window_, &frame.width, &frame.height);
+            frame.x = x;
+            frame.y = y;
+            windowFrame_ = frame;
+        }
+    }
+    state.window = windowFrame_;
+    return state;
 }
 
 // --- Events -------------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@
 #include "base/Status.h"
 #include "display/Renderer.h"
 #include "display/Transaction.h"
+#include "session/StateKeeper.h"
+#include "session/Takes.h"
 
 namespace vornik {
 
@@ -71,6 +74,9 @@ public:
     // Files handed to the instrument's loadFile, in order.
     const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
 
+    // Where the state is kept between runs; empty before run() and when nothing is kept.
+    std::filesystem::path stateFile() const { return keeper_ ? keeper_->file() : ""; }
+
     // Where the pictures are: VORNIK_ASSETS, else an "assets" folder beside or above the program,
     // else one in the working directory; empty when none is found (then everything is drawn).
     static std::filesystem::path findAssetsDirectory();
@@ -105,6 +111,10 @@ private:
     void present(bool capture);
     void writeScreenshot();
     void waitForWork(double nextFrame);
+    // The kept state: the file to load at start (FILE, else the last run's sample when it is
+    // still there), and the state as it is now.
+    std::string startupFile();
+    SessionState captureState();
 
     ApplicationOptions options_;
     SteadyClock clock_;
@@ -155,6 +165,12 @@ private:
     std::function<void(Application&, int)> frameHook_;
     TouchLog touchLog_;
     std::vector<std::string> loadedFiles_;
+
+    std::unique_ptr<StateKeeper> keeper_;
+    SessionState restored_;
+    std::string startupSample_;  // the sample until the instrument has loaded one
+    TakePaths takePaths_;
+    std::optional<WindowFrame> windowFrame_;  // the last one not maximized or full screen
 };
 
 }  // namespace vornik

@@ -71,6 +71,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail(text);
             }
             result.options.zoom = zoom;
+            result.options.zoomGiven = true;
+        } else if (arg == "--fresh") {
+            result.options.fresh = true;
         } else if (arg == "--frames") {
             if (!takeValue() || !parseCount(value, result.options.frames)) {
                 return fail("--frames takes a whole number of frames (0 runs until closed)");
@@ -86,13 +89,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--help] [--version]\n"
+    return "usage: vornik [FILE] [--zoom N] [--fresh] [--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
-           "window. FILE is an audio file to load at start.\n"
+           "window. FILE is an audio file to load at start. Vornik starts as it was left: the\n"
+           "sample (unless FILE is given), the controls and the window come back from\n"
+           "$XDG_STATE_HOME/vornik/state.conf (~/.local/state/vornik/state.conf).\n"
            "\n"
            "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points "
            "high)\n"
+           "  --fresh         start blank; the saved state is kept until something is changed\n"
            "  --help          this text\n"
            "  --version       the version\n"
            "\n"

@@ -13,8 +13,8 @@ namespace vornik {
 namespace {
 
 constexpr const char* kSeparator = "  \xc2\xb7  ";  // a middle dot
-constexpr double kMargin = 12.0;                     // window units, left and right
-constexpr double kGap = 24.0;                        // between the sample and the message
+constexpr double kMargin = 12.0;                    // window units, left and right
+constexpr double kGap = 24.0;                       // between the sample and the message
 constexpr double kFontSize = 12.5;
 
 std::string lengthText(double seconds) {
@@ -26,8 +26,8 @@ std::string lengthText(double seconds) {
         if (whole < 3600) {
             std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
         } else {
-            std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600,
-                          whole / 60 % 60, whole % 60);
+            std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                          whole % 60);
         }
     }
     return text;
@@ -121,8 +121,7 @@ std::shared_ptr<Image> StatusLine::draw(Appearance appearance, int width, int he
     cairo_t* cr = cairo_create(image->surface());
     cairo_scale(cr, scale, scale);
     const double w = width / scale, h = height / scale;
-    cairo_select_font_face(cr, kSystemFontName, CAIRO_FONT_SLANT_NORMAL,
-                           CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_select_font_face(cr, kSystemFontName, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, kFontSize);
     cairo_font_extents_t font;
     cairo_font_extents(cr, &font);

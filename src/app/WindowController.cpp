@@ -1,5 +1,6 @@
 #include "app/WindowController.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/Icons.h"
@@ -422,8 +423,13 @@ void WindowController::updateReverbIcon() {
 
 // --- Calls on the instrument ---------------------------------------------------------------
 
-void WindowController::note(std::string_view call, double value) const {
+void WindowController::note(std::string_view call, double value) {
+    if (!hasSent(call)) sent_.push_back(call);  // names are literals: they stay
     if (callObserver_) callObserver_(call, value);
+}
+
+bool WindowController::hasSent(std::string_view call) const {
+    return std::find(sent_.begin(), sent_.end(), call) != sent_.end();
 }
 
 void WindowController::sendPlayMode(int mode) {

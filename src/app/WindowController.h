@@ -121,6 +121,9 @@ public:
     void setInstrumentCallObserver(InstrumentCallObserver observer) {
         callObserver_ = std::move(observer);
     }
+    // Whether the controller has made this call on the instrument ("setDecay", as the observer
+    // names it): a control never moved has not, and the instrument keeps its own start value.
+    bool hasSent(std::string_view call) const;
 
     // --- Control actions (each sent by its control) ------------------------------------------
     void playModeChanged();
@@ -178,7 +181,7 @@ private:
     std::shared_ptr<Button> makeButton(const char* identifier, const char* image,
                                        void (WindowController::*action)());
     std::function<void()> action(void (WindowController::*method)());
-    void note(std::string_view call, double value) const;
+    void note(std::string_view call, double value);
 
     // Calls on the instrument; each does nothing without one.
     void sendPlayMode(int mode);
@@ -196,6 +199,7 @@ private:
     MainViewFactory makeMainView_;
     InstrumentTouchHandler instrumentTouchHandler_ = deliverToInstrument;
     InstrumentCallObserver callObserver_;
+    std::vector<std::string_view> sent_;  // the names note() has seen, each once
     // Work queued on the run loop holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 

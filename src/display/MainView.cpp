@@ -1,7 +1,6 @@
 #include "display/MainView.h"
 
 #include <cmath>
-
 #include <cstdlib>
 #include <cstring>
 

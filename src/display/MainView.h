@@ -114,6 +114,11 @@ public:
     // rebuilds the slices. Called only by the work loadFile schedules.
     void actuallyLoadFile(const std::string& path);
 
+    // The file the sample came from, as given to loadFile; empty before the first good load.
+    // A file that could not be loaded leaves it as it was. For a recording it is the take in the
+    // takes folder, which later recordings do not change.
+    const std::string& samplePath() const { return samplePath_; }
+
     // The current sample, as the mixer reads it. Its planes stay valid until the next load.
     const SampleSnapshot& sample() const { return mixer_.sample().current(); }
     const float* fileBufferLeft() const { return sample().left; }
@@ -122,9 +127,6 @@ public:
     // The open file: none before the first load (then all zeros). A file that cannot be opened
     // or used changes nothing: the sample before it stays, playable and drawn.
     bool hasAudioFile() const { return sample().loaded; }
-    // The file the current sample came from: for a recording, its take in the takes folder,
-    // which later recordings do not change. Empty before the first load.
-    const std::string& samplePath() const { return samplePath_; }
     std::int64_t audioFileLength() const { return sample().fileLength; }
     double audioFileSampleRate() const { return sample().sampleRate; }
     int audioFileChannelCount() const { return sample().channels; }
@@ -283,6 +285,7 @@ private:
     bool oscNewData_ = false;
 
     SampleLoader loader_{mixer_.sample()};
+    std::string samplePath_;
     SliceList slices_;
     int numSlices_ = 1;
 
@@ -290,7 +293,6 @@ private:
     std::atomic<bool> recording_{false};
     double recordingSince_ = 0.0;  // run loop time the recorder started
     long recordingShown_ = -1;     // whole seconds last shown in the status line
-    std::string samplePath_;
 
     std::vector<TouchId> activeTouches_;
     std::optional<Touch> freeTouch_;

@@ -139,7 +139,9 @@ bool Recorder::stop() {
 
     if (writeFailed_) {
         discardPrepared();
-        return fail("it could not be written (" + std::string(std::strerror(writeErrno_)) + ")");
+        return fail(writeErrno_ != 0 ? "it could not be written (" +
+                                           std::string(std::strerror(writeErrno_)) + ")"
+                                     : std::string("it could not be written"));
     }
     if (framesWritten_ == 0) {
         logf("recording: nothing was captured; %s stays as it was", url().c_str());

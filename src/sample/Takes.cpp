@@ -209,9 +209,10 @@ int removeStaleParts(const fs::path& directory) {
         ++removed;
     }
     if (removed > 0) {
-        logf("recording: removed %d unfinished recording file(s) in %s left by a program that "
-             "was stopped",
-             removed, directory.c_str());
+        logf(
+            "recording: removed %d unfinished recording file(s) in %s left by a program that "
+            "was stopped",
+            removed, directory.c_str());
     }
     return removed;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "base/Status.h"
 #include "support/DrawingEnvironment.h"
 #include "support/LogLines.h"
 
@@ -40,6 +41,11 @@ private:
     const char* name_;
     std::optional<std::string> old_;
 };
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError(); }
 
@@ -98,6 +104,7 @@ protected:
     // A recording goes to this test's documents folder, not the user's.
     ScopedEnv homeEnv{"HOME", home.string()};
     ScopedEnv xdgEnv{"XDG_CONFIG_HOME", (home / "config").string()};
+    ScopedEnv stateEnv{"XDG_STATE_HOME", (home / "state").string()};
     ScopedEnv appearance{"VORNIK_APPEARANCE", "light"};
     // SDL's software renderer: the GL driver keeps small allocations and unloads itself before
     // the leak checker could name it. The picture is the same.
@@ -247,6 +254,63 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     int refusals = 0;
     for (const auto& line : log.lines) refusals += line.find("drop refused") != std::string::npos;
     EXPECT_EQ(refusals, 2);
+}
+
+TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
+    const char* source = std::getenv("VORNIK_SOURCE_DIR");
+    const fs::path loop = home / "loop.wav";
+    fs::copy_file((source ? fs::path(source) : fs::current_path()) / "assets" / "demo.wav", loop);
+    const fs::path stateFile = home / "state" / "vornik" / "state.conf";
+    // One start: `act` runs once the startup load is done, then the program quits.
+    auto start = [](ApplicationOptions options, const std::function<void(Application&)>& act) {
+        options.frames = 60;
+        Application app(options);
+        app.setFrameHook([&](Application& a, int frame) {
+            if (frame != 20) return;
+            act(a);
+            a.quit();
+        });
+        EXPECT_EQ(app.run(), 0);
+    };
+    ApplicationOptions withFile;
+    withFile.file = loop.string();
+    start(withFile, [](Application& a) {
+        WindowController& c = a.controller();
+        c.makeItemForIdentifier(items::kPlayModeSelector);
+        c.modeSegments()->setSelectedSegment(1);
+        c.playModeChanged();
+        c.makeItemForIdentifier(items::kReverb);
+        c.reverbSlider()->setDoubleValue(0.6);
+        c.reverbChanged();
+        SDL_SetWindowSize(a.window(), 700, 400);
+    });
+
+    start({}, [&](Application& a) {
+        EXPECT_EQ(a.mainView()->samplePath(), loop.string());
+        EXPECT_TRUE(a.mainView()->hasAudioFile());
+        EXPECT_EQ(a.mainView()->playMode(), 1);
+        EXPECT_FLOAT_EQ(a.mainView()->reverbWetDryMix(), 60.0f);
+        int w = 0, h = 0;
+        SDL_GetWindowSize(a.window(), &w, &h);
+        EXPECT_EQ(std::pair(w, h), std::pair(700, 400));
+    });
+
+    fs::remove(loop);  // gone: said in the window, and the rest comes back
+    start({}, [&](Application& a) {
+        EXPECT_FALSE(a.mainView()->hasAudioFile());
+        EXPECT_EQ(a.mainView()->playMode(), 1);
+        EXPECT_NE(a.statusLine().message().find("\"loop.wav\""), std::string::npos)
+            << a.statusLine().message();
+    });
+
+    const std::string before = readText(stateFile);
+    ApplicationOptions fresh;
+    fresh.fresh = true;
+    start(fresh, [](Application& a) {
+        EXPECT_EQ(a.mainView()->playMode(), 0);
+        EXPECT_EQ(a.mainView()->reverbWetDryMix(), 0.0f);
+    });
+    EXPECT_EQ(readText(stateFile), before);
 }
 
 TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {

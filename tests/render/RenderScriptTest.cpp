@@ -52,7 +52,5 @@ TEST(RenderScript, SameScriptSameBytesAndStateDump) {
     std::ifstream dump(dir.path() / "state.json");
     const std::string json((std::istreambuf_iterator<char>(dump)), {});
     EXPECT_NE(json.find("\"fileBufferLength\": 48000"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"lowpassFrequency\": 2850"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"reverbWetDryMix\": 40"), std::string::npos) << json;
     EXPECT_NE(json.find("\"currentBar\": 2"), std::string::npos) << json;
 }
