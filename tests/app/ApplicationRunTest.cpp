@@ -129,6 +129,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     app.setTouchLog(
         [&](TouchPhase phase, const Touch& t) { touches.emplace_back(phase, t.identity); });
     fs::path recordURL;
+    std::optional<ScopedEnv> noChooser;  // a PATH without zenity or kdialog
     test::LogLines log;
     // Each frame's checks of the one before and its events; framesRun() proves all ran.
     app.setFrameHook([&](Application& a, int frame) {
@@ -216,8 +217,12 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 break;
             case 44:
                 pushClick(w, 300, 270);
+                noChooser.emplace("PATH", home.string());
+                pushKey(w, SDLK_o, KMOD_LCTRL);
                 break;
             case 46: {
+                noChooser.reset();
+                EXPECT_EQ(a.statusLine().message().rfind("No file chooser: install zenity", 0), 0u);
                 EXPECT_EQ(a.stripImage().width(), 600);
                 EXPECT_DOUBLE_EQ(view->touchBarSize().x, 300.0);
                 EXPECT_EQ(fs::path(view->samplePath()).parent_path(), home / "Documents" /
