@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <utility>
 
 #include "base/Status.h"
 #include "display/DisplayConstants.h"
@@ -108,6 +110,10 @@ void MainView::updateSize() {
     looperAlert_->setPosition({touchBarSize_.x * 0.5, touchBarSize_.y * 0.5});
     renderWaveform();
     showSlices();
+    if (loadOnceMeasured_ && touchBarSize_.x > 0.0) {
+        const std::string path = std::move(*loadOnceMeasured_);
+        loadFile(path);
+    }
 }
 
 void MainView::updateHighlights() {
