@@ -39,6 +39,9 @@ inline constexpr double kLinkButtonDarkAlpha = 0.09;
 // a later answer still switches the picture.
 inline constexpr double kPortalStartWait = 0.3;  // seconds
 
+// The status line: a band this many window units high between the picture and the strip.
+inline constexpr double kStatusLineHeight = 24.0;
+
 // Keys: a key held longer than this acts on its release too.
 inline constexpr double kKeyHoldSeconds = 0.5;
 
