@@ -536,6 +536,10 @@ void Application::openDocument() {
         return;
     }
     // The desktop's own chooser through its portal; a chooser program when no portal answers.
+    if (portal_->unreachable()) {
+        openDocumentWithProgram();
+        return;
+    }
     portalChooserOpen_ = true;
     portal_->openFile("Open a sample", portalParentWindow(window_), audioFileExtensions(),
                       [this](const Portal::Choice& choice) {

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -76,6 +77,7 @@ struct Portal::Impl {
     // The portal thread's own.
     GDBusConnection* bus = nullptr;
     bool closing = false;  // the loop has ended: no new calls
+    std::atomic<bool> unreachable{false};  // written once by the thread, read by main
     std::string busProblem;
     int callsInFlight = 0;
     guint settingSubscription = 0;
@@ -153,6 +155,7 @@ struct Portal::Impl {
         }
         if (address.empty()) {
             busProblem = "no session bus";
+            unreachable = true;
             return;
         }
         GError* error = nullptr;
@@ -164,6 +167,7 @@ struct Portal::Impl {
         if (bus == nullptr) {
             busProblem = std::string("cannot reach the session bus (") + error->message + ")";
             g_error_free(error);
+            unreachable = true;
             return;
         }
         g_dbus_connection_set_exit_on_close(bus, FALSE);
@@ -386,6 +390,8 @@ void Portal::watchColorScheme(std::function<void(ColorScheme)> changed) {
         impl->startWatchingColorScheme();
     });
 }
+
+bool Portal::unreachable() const { return impl_->unreachable.load(); }
 
 std::optional<ColorScheme> Portal::awaitColorScheme(double seconds) {
     std::unique_lock lock(impl_->mutex);

@@ -40,6 +40,10 @@ public:
                   const std::vector<std::string>& extensions,
                   std::function<void(const Choice&)> done);
 
+    // Whether the thread found no session bus to reach: then no portal can answer, and a caller
+    // may take another way at once. False while it is still connecting.
+    bool unreachable() const;
+
     // Reads the colour scheme and follows it: `changed` runs from the run loop with every value
     // the portal gives, the first one read included. Call once.
     void watchColorScheme(std::function<void(ColorScheme)> changed);

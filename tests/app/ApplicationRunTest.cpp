@@ -91,6 +91,7 @@ protected:
     ScopedEnv homeEnv{"HOME", home.string()};
     ScopedEnv xdgEnv{"XDG_CONFIG_HOME", (home / "config").string()};
     ScopedEnv stateEnv{"XDG_STATE_HOME", (home / "state").string()};
+    ScopedEnv noBus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"};  // no desktop portal
     ScopedEnv appearance{"VORNIK_APPEARANCE", "light"};
     // SDL's software renderer: the GL driver keeps small allocations and unloads itself before
     // the leak checker could name it. The picture is the same.
