@@ -76,7 +76,7 @@ struct Portal::Impl {
 
     // The portal thread's own.
     GDBusConnection* bus = nullptr;
-    bool closing = false;  // the loop has ended: no new calls
+    bool closing = false;                  // the loop has ended: no new calls
     std::atomic<bool> unreachable{false};  // written once by the thread, read by main
     std::string busProblem;
     int callsInFlight = 0;
