@@ -3,6 +3,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,14 +11,20 @@
 #include "app/AppConstants.h"
 #include "app/Artwork.h"
 #include "app/Desktop.h"
+#include "app/Identity.h"
 #include "app/StateControls.h"
 #include "base/Log.h"
 #include "base/Status.h"
+#include "sample/AudioFileReader.h"
 #include "sample/AudioFormats.h"
 #include "session/StateFile.h"
 
 namespace vornik {
 namespace {
+
+// The MIDI settings among the kept state: the sources chosen and the channel heard (0 all).
+constexpr const char* kMidiInputKey = "midi.input";
+constexpr const char* kMidiChannelKey = "midi.channel";
 
 // A texture of an image, for pictures drawn with SDL's alpha blending: Cairo's premultiplied
 // pixels become straight ones.
@@ -91,16 +98,20 @@ Application::Application(ApplicationOptions options)
           for (const Touch& touch : touches) {
               if (touchLog_) touchLog_(phase, touch);
               if (controller_) controller_->stripTouch(phase, touch);
+              if (midi_) midi_->stripTouch(phase, touch);  // a long press arms MIDI learn
           }
       }),
       fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }),
       stripZoom_(options_.zoom) {}
 
 Application::~Application() {
+    midi_.reset();        // MIDI stops before what it plays goes
     controller_.reset();  // the instrument and its sound device go before SDL does
+    destroyTexture(statusTexture_);
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
     destroyTexture(pictureTexture_);
+    help_.dropTexture();
     if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
     if (window_ != nullptr) SDL_DestroyWindow(window_);
     if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -134,7 +145,8 @@ std::filesystem::path Application::findAssetsDirectory() {
 // --- Start and the main loop ------------------------------------------------------------------
 
 int Application::run() {
-    appearance_ = detectAppearance();
+    portal_ = std::make_unique<Portal>(runLoop_);
+    startAppearance();
     assets_ = findAssetsDirectory();
     if (assets_.empty()) logLine("no assets folder found: the window's pictures are drawn instead");
     keeper_ = std::make_unique<StateKeeper>(runLoop_, stateFilePath());
@@ -149,6 +161,9 @@ int Application::run() {
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     minimumStripWidth_ = controller_->minimumStripWidth();
+    midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
+    if (!options_.midiGiven) restoreMidiSettings();
+    midi_->openInput(options_.midi, options_.midiChannel);
     loadPictures();
     updateGeometry();
     shownBar_ = controller_->currentBar();
@@ -192,7 +207,7 @@ int Application::run() {
 
 bool Application::openWindow() {
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    SDL_SetHint(SDL_HINT_APP_NAME, "Vornik");
+    applyDesktopIdentity();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         logf(
             "no display available (%s): run vornik in a desktop session (X11 or Wayland), or "
@@ -218,8 +233,8 @@ bool Application::openWindow() {
     SDL_Rect usable{};
     int width = defaultWindowWidth(options_.zoom,
                                    SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
-    int height =
-        app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
+    int height = app::kPictureHeight + static_cast<int>(app::kStatusLineHeight) +
+                 static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
     int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
     if (restored_.window) {
         windowFrame_ = restored_.window;
@@ -249,8 +264,11 @@ bool Application::openWindow() {
         logf("no display available: cannot open a window (%s)", SDL_GetError());
         return false;
     }
-    SDL_SetWindowMinimumSize(window_, 160,
-                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom)) + 40);
+    setWindowIcon(window_, assets_);
+    SDL_SetWindowMinimumSize(
+        window_, 160,
+        static_cast<int>(std::ceil(app::kStripHeight * options_.zoom) + app::kStatusLineHeight) +
+            40);
     // SDL's software renderer draws into the window's own pixels, and those can be sent to the
     // screen a rectangle at a time: a frame where only the strip moved costs the strip. An
     // OpenGL renderer draws and sends the whole window every frame, which without a GPU (Xvfb, a
@@ -337,7 +355,12 @@ void Application::updateGeometry() {
     stripZoom_ = stripZoomToFit(options_.zoom, windowSize_.width, minimumStripWidth_);
     stripInput_.setGeometry(windowSize_.width, windowSize_.height, stripZoom_);
     stripHeight_ = stripInput_.stripHeight();
+    statusResized_ = true;
     needsPresent_ = true;
+}
+
+double Application::belowPicture() const {
+    return stripHeight_ * stripZoom_ + app::kStatusLineHeight;
 }
 
 void Application::waitForWork(double nextFrame) {
@@ -404,13 +427,31 @@ SessionState Application::captureState() {
         }
     }
     state.window = windowFrame_;
+    if (midi_) {
+        state.others[kMidiInputKey] = midi_->choice();
+        state.others[kMidiChannelKey] = std::to_string(midi_->channel());
+    }
     return state;
+}
+
+void Application::restoreMidiSettings() {
+    const auto& kept = restored_.others;
+    if (auto it = kept.find(kMidiInputKey); it != kept.end() && !it->second.empty()) {
+        options_.midi = it->second;
+    }
+    if (auto it = kept.find(kMidiChannelKey); it != kept.end()) {
+        int channel = -1;
+        const auto& text = it->second;
+        std::from_chars(text.data(), text.data() + text.size(), channel);
+        if (channel >= 0 && channel <= 16) options_.midiChannel = channel;
+    }
 }
 
 // --- Events -------------------------------------------------------------------------------------
 
 void Application::handleEvent(const SDL_Event& event) {
     const std::uint32_t ours = SDL_GetWindowID(window_);
+    if (midi_ && midi_->handleEvent(event, stripInput_)) return;
     switch (event.type) {
         case SDL_QUIT:
             running_ = false;
@@ -452,9 +493,18 @@ void Application::handleEvent(const SDL_Event& event) {
         case SDL_DROPCOMPLETE:
             fileInput_.handleEvent(event);
             return;
+        case SDL_TEXTINPUT:
+            // The typed character, whatever key gives it on this keyboard.
+            if (event.text.windowID == ours && std::strcmp(event.text.text, "?") == 0) {
+                showHelp(!help_.shown());
+            }
+            return;
         case SDL_RENDER_TARGETS_RESET:
         case SDL_RENDER_DEVICE_RESET:
+            help_.dropTexture();
             destroyTexture(stripTexture_);
+            destroyTexture(statusTexture_);
+            statusResized_ = true;
             lastStrip_.clear();
             loadPictures();
             return;
@@ -474,13 +524,15 @@ void Application::handleEvent(const SDL_Event& event) {
     }
     if (stripInput_.handleEvent(event, SDL_GetModState())) return;
     if (!link_) return;
-    const PictureLayout layout(windowSize_, stripHeight_ * stripZoom_, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     if (event.type == SDL_MOUSEMOTION && event.motion.windowID == ours) {
         link_->mouseMoved(layout.toPicture(event.motion.x, event.motion.y));
     } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.windowID == ours &&
                event.button.button == SDL_BUTTON_LEFT) {
-        if (link_->mouseDown(layout.toPicture(event.button.x, event.button.y))) {
-            openWebPage(app::kProjectWebPage);
+        if (help_.shown()) {
+            showHelp(false);  // a click on the picture closes the help, and only that
+        } else if (link_->mouseDown(layout.toPicture(event.button.x, event.button.y))) {
+            openUserGuide(assets_);
         }
     }
 }
@@ -493,6 +545,10 @@ void Application::handleKey(const SDL_KeyboardEvent& key) {
         if (key.keysym.sym == SDLK_o) openDocument();
         if (key.keysym.sym == SDLK_q) running_ = false;
     }
+    if (key.type == SDL_KEYDOWN && !key.repeat) {
+        if (key.keysym.sym == SDLK_F1) showHelp(!help_.shown());
+        if (key.keysym.sym == SDLK_ESCAPE) showHelp(false);
+    }
     const std::string characters = keyCharacters(key.keysym.sym, mods);
     if (key.type == SDL_KEYDOWN) {
         keys_.keyDown(characters, key.repeat != 0);
@@ -502,11 +558,34 @@ void Application::handleKey(const SDL_KeyboardEvent& key) {
 }
 
 void Application::openDocument() {
+    if (portalChooserOpen_ || chooser_.isOpen()) {
+        logLine("the file chooser is already open");
+        return;
+    }
+    // The desktop's own chooser through its portal; a chooser program when no portal answers.
+    if (portal_->unreachable()) {
+        openDocumentWithProgram();
+        return;
+    }
+    portalChooserOpen_ = true;
+    portal_->openFile("Open a sample", portalParentWindow(window_), audioFileExtensions(),
+                      [this](const Portal::Choice& choice) {
+                          portalChooserOpen_ = false;
+                          if (choice.outcome == Portal::Choice::Outcome::Unavailable) {
+                              openDocumentWithProgram();
+                          } else {
+                              fileInput_.fileChosen(choice.path);
+                          }
+                      });
+}
+
+void Application::openDocumentWithProgram() {
     const auto command = FileChooser::findCommand(audioFileExtensions());
     if (command.empty()) {
         logLine(
             "no file chooser found (zenity or kdialog): drop an audio file on the window, or "
             "name it when starting: vornik FILE");
+        showStatus("No file chooser: install zenity or kdialog, or drop a file on the window");
         return;
     }
     chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });
@@ -527,6 +606,31 @@ void Application::applicationResignedActive() {
     // No finger may stay down while another window has the keyboard and mouse; the fingers held
     // by Shift-clicks were left down on purpose and stay.
     stripInput_.cancelPressed();
+}
+
+void Application::showHelp(bool shown) {
+    if (shown == help_.shown()) return;
+    help_.setShown(shown);
+    needsPresent_ = true;
+}
+
+void Application::startAppearance() {
+    if (const auto forced = appearanceOverride()) {
+        appearance_ = *forced;
+        return;
+    }
+    // Followed live: a new scheme from the portal switches the picture.
+    portal_->watchColorScheme([this](ColorScheme scheme) {
+        desktop_.colorScheme = colorSchemeText(scheme);
+        const Appearance next = appearanceFrom(desktop_);
+        if (next == appearance_) return;
+        appearance_ = next;
+        logf("the desktop's appearance is now %s", appearanceName(appearance_));
+        if (renderer_ != nullptr) loadPictures();
+    });
+    desktop_ = readDesktopPreferences(portal_->awaitColorScheme(app::kPortalStartWait));
+    desktop_.override.clear();  // judged above
+    appearance_ = appearanceFrom(desktop_);
 }
 
 // --- What the keys and file input act on ------------------------------------------------------
@@ -555,8 +659,9 @@ void Application::loadFile(const std::string& path) {
 }
 
 void Application::loadFileOnceMeasured(const std::string& path) {
-    if (!isFile(path)) {
-        logf("cannot open \"%s\": no such file; starting without a sample", path.c_str());
+    if (const std::string problem = unreadableFileReason(path); !problem.empty()) {
+        logf("cannot open \"%s\": %s; starting without a sample", path.c_str(), problem.c_str());
+        showStatus("Cannot open \"" + path + "\": " + problem);
         return;
     }
     loadedFiles_.push_back(path);
@@ -584,6 +689,7 @@ void Application::frame() {
     const Uint32 flags = SDL_GetWindowFlags(window_);
     if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
     if (const std::optional<SDL_Rect> strip = drawStrip()) damage(*strip);
+    if (drawStatusLine()) damage(statusRect());
     if (stripInput_.heldFingers() != shownHeld_) damage(stripRect());
     if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) damage(linkRect());
     if (needsPresent_ || !damage_.empty()) present(false);
@@ -626,8 +732,14 @@ SDL_Rect Application::stripRect() const {
     return SDL_Rect{0, top, w, h - top};
 }
 
+SDL_Rect Application::statusRect() const {
+    const SDL_Rect strip = stripRect();
+    const int height = static_cast<int>(std::ceil(app::kStatusLineHeight * pixelScale_)) + 1;
+    return SDL_Rect{0, strip.y - height, strip.w, height};
+}
+
 SDL_Rect Application::linkRect() const {
-    const PictureLayout layout(windowSize_, stripHeight_ * stripZoom_, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     const Rect r = layout.pictureRect();
     const Rect f = link_->layer()->frame();  // picture points, y up
     const double k = layout.scale(), s = pixelScale_;
@@ -701,6 +813,25 @@ std::optional<SDL_Rect> Application::drawStrip() {
     return SDL_Rect{strip.x + left, strip.y + top, changed.w, changed.h};
 }
 
+bool Application::drawStatusLine() {
+    if (MainView* view = mainView()) {
+        const std::string& path = view->samplePath();
+        const std::string name = std::filesystem::path(path).filename().string();
+        status_.setSample(describeSample(view->hasAudioFile() ? name : std::string(),
+                                         view->audioFileLength(), view->audioFileChannelCount(),
+                                         view->audioFileSampleRate()));
+    }
+    if (!status_.update(clock_.now()) && !statusResized_) return false;
+    statusResized_ = false;
+    destroyTexture(statusTexture_);
+    const int w = static_cast<int>(std::lround(windowSize_.width * pixelScale_));
+    const int h = static_cast<int>(std::lround(app::kStatusLineHeight * pixelScale_));
+    if (const auto image = status_.draw(appearance_, w, h, pixelScale_)) {
+        statusTexture_ = textureFromImage(renderer_, *image);
+    }
+    return true;
+}
+
 void Application::present(bool capture) {
     // The software renderer draws into the window's own pixels, which it can show a rectangle at
     // a time: what changed is drawn again within those rectangles and only they are sent.
@@ -737,7 +868,7 @@ void Application::drawWindow() {
 
     // The picture, and the link button over it. Around a picture that does not fill the space,
     // its own top-to-bottom shading continues.
-    const PictureLayout layout(windowSize_, stripHeight_ * stripZoom_, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     const Rect r = layout.pictureRect();
     {
         const float w = float(windowSize_.width) * s;
@@ -768,6 +899,16 @@ void Application::drawWindow() {
         }
         button.markPresented();
         shownLinkOpacity_ = button.presentationOpacity();
+    }
+
+    // The help over the picture; the status line below it stays in sight.
+    help_.present(renderer_, static_cast<int>(std::lround(float(windowSize_.width) * s)),
+                  static_cast<int>(std::lround(stripTop - app::kStatusLineHeight * s)),
+                  appearance_);
+    if (statusTexture_ != nullptr) {
+        const float h = static_cast<float>(app::kStatusLineHeight) * s;
+        const SDL_FRect dst{0.0f, stripTop - h, float(windowSize_.width) * s, h};
+        SDL_RenderCopyF(renderer_, statusTexture_, nullptr, &dst);
     }
 
     // The strip: black, the current bar over it, then the held mouse fingers.
@@ -819,6 +960,7 @@ void Application::captureWindow() {
 void Application::writeScreenshot() {
     if (!controller_ || renderer_ == nullptr) return;
     drawStrip();
+    drawStatusLine();
     present(true);
 }
 

@@ -21,11 +21,16 @@
 #include "app/Appearance.h"
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
+#include "app/HelpOverlay.h"
 #include "app/Keys.h"
+#include "app/MidiHost.h"
+#include "app/Portal.h"
+#include "app/StatusLine.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
 #include "app/WindowPicture.h"
 #include "base/RunLoop.h"
+#include "base/Status.h"
 #include "display/Renderer.h"
 #include "display/Transaction.h"
 #include "session/StateKeeper.h"
@@ -53,11 +58,14 @@ public:
 
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
+    // MIDI: null until run() opened it.
+    MidiHost* midi() const { return midi_.get(); }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
     StripInput& stripInput() { return stripInput_; }
     const Keys& keys() const { return keys_; }
     LinkButton* linkButton() const { return link_.get(); }
     Appearance appearance() const { return appearance_; }
+    bool helpShown() const { return help_.shown(); }
     SDL_Window* window() const { return window_; }
     std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int framesRun() const { return frames_; }
@@ -71,6 +79,8 @@ public:
     // Touches as they reached the controller, for tests: phase and identity.
     using TouchLog = std::function<void(TouchPhase, const Touch&)>;
     void setTouchLog(TouchLog log) { touchLog_ = std::move(log); }
+    // The status line as last updated: the sample and the message shown.
+    const StatusLine& statusLine() const { return status_; }
     // Files handed to the instrument's loadFile, in order.
     const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
 
@@ -105,6 +115,9 @@ private:
     void handleEvent(const SDL_Event& event);
     void handleKey(const SDL_KeyboardEvent& key);
     void openDocument();
+    void openDocumentWithProgram();
+    void startAppearance();
+    void showHelp(bool shown);
     void followBar();
     void updateGeometry();
     Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
@@ -114,7 +127,10 @@ private:
     std::optional<SDL_Rect> drawStrip();
     // Asks for `rect` (output pixels) to be drawn again and shown at the next present.
     void damage(const SDL_Rect& rect);
+    bool drawStatusLine();
+    double belowPicture() const;  // the strip and the status line, window units
     SDL_Rect stripRect() const;
+    SDL_Rect statusRect() const;
     SDL_Rect linkRect() const;
     // Shows what changed: the whole window when needsPresent_ (or for a capture), else only the
     // damaged rectangles where the renderer allows it.
@@ -127,15 +143,22 @@ private:
     // still there), and the state as it is now.
     std::string startupFile();
     SessionState captureState();
+    // The MIDI sources and channel of the last run, unless the command line chose them.
+    void restoreMidiSettings();
 
     ApplicationOptions options_;
     SteadyClock clock_;
     RunLoop runLoop_{clock_};
     ScopedLayerClock layerClock_{clock_};
     Appearance appearance_ = Appearance::Light;
+    DesktopPreferences desktop_;  // as read at start, the portal's colour scheme kept up to date
     std::filesystem::path assets_;
+    std::unique_ptr<Portal> portal_;
+    bool portalChooserOpen_ = false;
+    HelpOverlay help_;
 
     std::unique_ptr<WindowController> controller_;
+    std::unique_ptr<MidiHost> midi_;  // plays the controller's instrument and controls
     StripInput stripInput_;
     Keys keys_{clock_, *this};
     FileInput fileInput_;
@@ -150,6 +173,12 @@ private:
     SDL_Texture* pictureTexture_ = nullptr;
     SDL_Texture* linkTexture_ = nullptr;
     SDL_Texture* stripTexture_ = nullptr;
+    SDL_Texture* statusTexture_ = nullptr;
+    StatusLine status_;
+    StatusSink statusSink_{[this](const std::string& text, StatusKind kind) {
+        status_.show(text, kind, clock_.now());
+    }};
+    bool statusResized_ = true;  // the window's width or scale changed: draw the line again
     Size pictureSize_;
     SDL_Color pictureMargin_{0, 0, 0, 255};  // the picture's bottom edge
     SDL_Color pictureTop_{0, 0, 0, 255};     // and its top edge
