@@ -13,6 +13,7 @@
 #include "audio/AudioGraph.h"
 #include "display/MainView.h"
 #include "support/RealtimeGuard.h"
+#include "support/ScopedDriver.h"
 
 namespace vornik::test {
 
@@ -29,8 +30,7 @@ struct SineSource {
     }
 };
 
-// Reproducible noise in [-amplitude, amplitude), different on the two channels, a function of
-// the frame number only (the same stream whatever the call sizes).
+// Reproducible noise in [-amplitude, amplitude), different per channel, whatever the call sizes.
 struct NoiseSource {
     float amplitude = 0.25f;
     std::uint64_t frame = 0;
@@ -66,12 +66,11 @@ inline double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t
     return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
 }
 
-inline double decibels(double ratio) { return 20.0 * std::log10(ratio); }
-
 inline bool allFinite(const Stereo& s) {
-    auto finite = [](float x) { return std::isfinite(x); };
-    return std::all_of(s.left.begin(), s.left.end(), finite) &&
-           std::all_of(s.right.begin(), s.right.end(), finite);
+    auto finite = [](const std::vector<float>& v) {
+        return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
+    };
+    return finite(s.left) && finite(s.right);
 }
 
 inline void expectRealtime(const RealtimeCounts& counts) {
@@ -117,11 +116,5 @@ inline void holdTape(MainView& m, std::size_t i, double rate, double pos = 0.0) 
     v.setPos(pos);
     v.setActive(true);
 }
-
-// Sets SDL_AUDIODRIVER while alive; tests never use a real sound card, so it goes back to dummy.
-struct ScopedDriver {
-    explicit ScopedDriver(const char* name) { setenv("SDL_AUDIODRIVER", name, 1); }
-    ~ScopedDriver() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
-};
 
 }  // namespace vornik::test
