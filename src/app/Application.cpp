@@ -93,6 +93,7 @@ Application::Application(ApplicationOptions options)
       fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }) {}
 
 Application::~Application() {
+    audio_.stop();
     controller_.reset();  // the instrument and its sound device go before SDL does
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
@@ -135,9 +136,10 @@ int Application::run() {
     if (assets_.empty()) logLine("no assets folder found: the window's pictures are drawn instead");
     if (!openWindow()) return kExitNoDisplay;
 
-    controller_ = std::make_unique<WindowController>(runLoop_, assets_, [](RunLoop& loop) {
+    controller_ = std::make_unique<WindowController>(runLoop_, assets_, [this](RunLoop& loop) {
         auto view = std::make_unique<MainView>(loop);
-        view->initAudioEngine(MainView::AudioOutput::kDevice);
+        view->initAudioEngine(MainView::AudioOutput::kNone);
+        audio_.start(*view);
         return view;
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/Appearance.h"
+#include "app/AudioBackend.h"
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
 #include "app/Keys.h"
@@ -50,6 +51,7 @@ public:
 
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
+    AudioBackend& audio() { return audio_; }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
     StripInput& stripInput() { return stripInput_; }
     const Keys& keys() const { return keys_; }
@@ -107,6 +109,7 @@ private:
     Appearance appearance_ = Appearance::Light;
     std::filesystem::path assets_;
 
+    AudioBackend audio_{runLoop_, options_};  // JACK or SDL audio under the instrument
     std::unique_ptr<WindowController> controller_;
     StripInput stripInput_;
     Keys keys_{clock_, *this};

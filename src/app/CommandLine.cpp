@@ -71,6 +71,23 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail(text);
             }
             result.options.zoom = zoom;
+        } else if (arg == "--audio") {
+            const bool given = takeValue();
+            if (given && value == "auto") {
+                result.options.audio = AudioChoice::Auto;
+            } else if (given && value == "jack") {
+                result.options.audio = AudioChoice::Jack;
+            } else if (given && value == "sdl") {
+                result.options.audio = AudioChoice::Sdl;
+            } else {
+                return fail("--audio takes auto, jack or sdl");
+            }
+        } else if (arg == "--client-name") {
+            if (!takeValue() || value.empty())
+                return fail("--client-name takes a JACK client name");
+            result.options.clientName = value;
+        } else if (arg == "--no-connect") {
+            result.options.connect = false;
         } else if (arg == "--frames") {
             if (!takeValue() || !parseCount(value, result.options.frames)) {
                 return fail("--frames takes a whole number of frames (0 runs until closed)");
@@ -86,13 +103,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--help] [--version]\n"
+    return "usage: vornik [FILE] [--zoom N] [--audio auto|jack|sdl] [--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
            "window. FILE is an audio file to load at start.\n"
            "\n"
            "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points "
            "high)\n"
+           "  --audio WHICH   auto (JACK if a server is running, else SDL audio), jack or sdl\n"
+           "  --client-name NAME  the JACK client's name (default vornik)\n"
+           "  --no-connect    on JACK, leave out_1/out_2 and in_1/in_2 unconnected\n"
            "  --help          this text\n"
            "  --version       the version\n"
            "\n"

@@ -1,6 +1,7 @@
 #pragma once
-// The program's command line: vornik [FILE] [--zoom N] [--help] [--version], and two options for
-// tests and measurements (--frames N, --screenshot PNG). Plain C++. Thread: any.
+// The program's command line: vornik [FILE] [--zoom N] [--audio auto|jack|sdl] [--client-name
+// NAME] [--no-connect] [--help] [--version], and two options for tests and measurements
+// (--frames N, --screenshot PNG). Plain C++. Thread: any.
 
 #include <optional>
 #include <string>
@@ -8,11 +9,17 @@
 
 namespace vornik {
 
+// Which sound output: JACK when a server is running (none is started), else SDL audio.
+enum class AudioChoice { Auto, Jack, Sdl };
+
 struct ApplicationOptions {
     std::string file;        // an audio file to load at start; empty for none
     double zoom = 2.0;       // pixels per point of the strip
     int frames = 0;          // quit after this many display frames; 0 runs until closed
     std::string screenshot;  // write the window's picture here when quitting
+    AudioChoice audio = AudioChoice::Auto;
+    std::string clientName = "vornik";  // the JACK client's name
+    bool connect = true;                // JACK: connect to the physical ports at start
 };
 
 struct CommandLine {
