@@ -28,8 +28,8 @@ namespace {
 const char* const kPortNames[] = {"out_1", "out_2", "in_1", "in_2", "midi_in"};
 
 // libjack reports through these; its words reach the log from the main thread only (a message
-// on JACK's own threads is dropped: they may be real-time). While probing for a server the
-// "cannot connect" chatter is dropped too.
+// on JACK's own threads is dropped: they may be real-time). Its chatter while connecting (and
+// after the server went away) is dropped too: one line of ours says it.
 std::thread::id gMainThread;
 thread_local bool tQuiet = false;
 
@@ -94,13 +94,11 @@ int JackDevice::bufferFrames() const { return isOpen() ? periodNow_.load() : 0; 
 
 bool JackDevice::open() {
     if (isOpen()) return true;
-    if (gMainThread == std::thread::id()) {
-        gMainThread = std::this_thread::get_id();
-        jack_set_error_function(&jackMessage);
-        jack_set_info_function(&jackInfo);
-    }
+    gMainThread = std::this_thread::get_id();
+    jack_set_error_function(&jackMessage);
+    jack_set_info_function(&jackInfo);
     jack_status_t status{};
-    tQuiet = options_.quietWithoutServer;
+    tQuiet = true;  // its failure is told below in one line
     client_ = jack_client_open(options_.clientName.c_str(), JackNoStartServer, &status);
     tQuiet = false;
     if (client_ == nullptr) {

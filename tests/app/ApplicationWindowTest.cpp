@@ -41,16 +41,35 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
         EXPECT_EQ(line.options.frames, c.frames);
         EXPECT_EQ(line.options.screenshot, c.screenshot);
     }
+    const struct {
+        Args args;
+        AudioChoice audio;
+        std::string client;
+        bool connect;
+    } audio[] = {{{}, AudioChoice::Auto, "vornik", true},
+                 {{"--audio", "jack", "--client-name", "v2", "--no-connect"},
+                  AudioChoice::Jack,
+                  "v2",
+                  false},
+                 {{"--audio=sdl"}, AudioChoice::Sdl, "vornik", true}};
+    for (const auto& c : audio) {
+        const ApplicationOptions o = parseCommandLine(c.args).options;
+        EXPECT_EQ(o.audio, c.audio);
+        EXPECT_EQ(o.clientName, c.client);
+        EXPECT_EQ(o.connect, c.connect);
+    }
     EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
-    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--help] [--version]"), std::string::npos);
+    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--audio auto|jack|sdl] [--help]"),
+              std::string::npos);
 }
 
 TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
     for (const Args& args :
          {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "nan"}, Args{"--zoom", "2x"},
           Args{"--zoom", "100"}, Args{"--frames", "-1"}, Args{"--frames", "many"},
-          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}}) {
+          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}, Args{"--audio", "alsa"},
+          Args{"--audio"}, Args{"--client-name="}}) {
         const CommandLine c = parseCommandLine(args);
         EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(c.error.empty());

@@ -68,6 +68,21 @@ inline double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t
 
 inline double decibels(double ratio) { return 20.0 * std::log10(ratio); }
 
+// A steady tone's frequency in Hz, from its rising zero crossings (interpolated between frames),
+// over every `stride`-th value of `x` (2 reads one channel of interleaved stereo).
+inline double toneFrequency(const std::vector<float>& x, double rate, std::size_t stride = 1) {
+    double first = -1.0, last = -1.0;
+    int crossings = 0;
+    for (std::size_t i = stride; i < x.size(); i += stride) {
+        const float a = x[i - stride], b = x[i];
+        if (a >= 0.0f || b < 0.0f) continue;
+        last = static_cast<double>(i / stride - 1) + a / (a - b);
+        if (first < 0.0) first = last;
+        ++crossings;
+    }
+    return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
+}
+
 inline bool allFinite(const Stereo& s) {
     auto finite = [](float x) { return std::isfinite(x); };
     return std::all_of(s.left.begin(), s.left.end(), finite) &&
