@@ -9,8 +9,8 @@ namespace vornik {
 
 AudioBackend::AudioBackend(RunLoop& runLoop, const ApplicationOptions& options)
     : runLoop_(runLoop), choice_(options.audio) {
-    jackOptions_.clientName = options.clientName;
-    jackOptions_.connect = options.connect;
+    jackSettings_.clientName = options.clientName;
+    jackSettings_.connect = options.connect;
 }
 
 AudioBackend::~AudioBackend() { stop(); }
@@ -34,7 +34,7 @@ void AudioBackend::stop() {
 }
 
 bool AudioBackend::openJack(bool quiet) {
-    JackOptions options = jackOptions_;
+    JackSettings options = jackSettings_;
     options.quietWithoutServer = quiet;
     auto device = std::make_unique<JackDevice>(view_->audioGraph(), options);
     device->setMidiSink(midiSink_);

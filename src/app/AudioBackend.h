@@ -47,7 +47,7 @@ private:
 
     RunLoop& runLoop_;
     AudioChoice choice_;
-    JackOptions jackOptions_;
+    JackSettings jackSettings_;
     MidiEventSink* midiSink_ = nullptr;
     MainView* view_ = nullptr;
     JackDevice* jack_ = nullptr;       // owned by the view

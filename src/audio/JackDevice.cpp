@@ -85,7 +85,7 @@ private:
 
 }  // namespace
 
-JackDevice::JackDevice(AudioGraph& graph, JackOptions options)
+JackDevice::JackDevice(AudioGraph& graph, JackSettings options)
     : graph_(graph), options_(std::move(options)), link_(std::make_shared<CaptureLink>()) {}
 
 JackDevice::~JackDevice() { close(); }

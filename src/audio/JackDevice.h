@@ -21,7 +21,7 @@
 
 namespace vornik {
 
-struct JackOptions {
+struct JackSettings {
     std::string clientName = "vornik";
     // At open: out_1/out_2 to the first two physical playback ports, the first two physical
     // capture ports to in_1/in_2.
@@ -32,7 +32,7 @@ struct JackOptions {
 
 class JackDevice final : public OutputDevice {
 public:
-    JackDevice(AudioGraph& graph, JackOptions options);
+    JackDevice(AudioGraph& graph, JackSettings options);
     ~JackDevice() override;
     JackDevice(const JackDevice&) = delete;
     JackDevice& operator=(const JackDevice&) = delete;
@@ -87,7 +87,7 @@ private:
     void connectPorts();
 
     AudioGraph& graph_;
-    JackOptions options_;
+    JackSettings options_;
     std::string name_;
     jack_client_t* client_ = nullptr;
     jack_port_t* out_[2] = {};
