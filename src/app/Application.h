@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@
 #include "base/RunLoop.h"
 #include "display/Renderer.h"
 #include "display/Transaction.h"
+#include "session/StateKeeper.h"
+#include "session/Takes.h"
 
 namespace vornik {
 
@@ -61,6 +64,8 @@ public:
     std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int framesRun() const { return frames_; }
     int framesPresented() const { return presented_; }
+    // The strip's zoom now: the one asked for, or less where the bars would not fit otherwise.
+    double stripZoom() const { return stripZoom_; }
     // The strip as last drawn (premultiplied ARGB, zoomed).
     const Image& stripImage() const { return stripRenderer_.image(); }
     // Touches as they reached the controller, for tests: phase and identity.
@@ -68,6 +73,9 @@ public:
     void setTouchLog(TouchLog log) { touchLog_ = std::move(log); }
     // Files handed to the instrument's loadFile, in order.
     const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
+
+    // Where the state is kept between runs; empty before run() and when nothing is kept.
+    std::filesystem::path stateFile() const { return keeper_ ? keeper_->file() : ""; }
 
     // Where the pictures are: VORNIK_ASSETS, else an "assets" folder beside or above the program,
     // else one in the working directory; empty when none is found (then everything is drawn).
@@ -81,6 +89,9 @@ public:
     void recordingStart() override;
     void recordingEnd() override;
     void loadFile(const std::string& path) override;
+    // A file opened at start (the command line, a saved session): loaded once the strip has been
+    // measured, so that "auto slice" finds its slices. A missing file is logged and skipped.
+    void loadFileOnceMeasured(const std::string& path);
     void raiseWindow() override;
     void resetTransposition() override;
 
@@ -96,11 +107,16 @@ private:
     void openDocument();
     void followBar();
     void updateGeometry();
+    Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
     void frame();
     bool drawStrip();
     void present(bool capture);
     void writeScreenshot();
     void waitForWork(double nextFrame);
+    // The kept state: the file to load at start (FILE, else the last run's sample when it is
+    // still there), and the state as it is now.
+    std::string startupFile();
+    SessionState captureState();
 
     ApplicationOptions options_;
     SteadyClock clock_;
@@ -131,9 +147,11 @@ private:
     int stripTextureWidth_ = 0;
     int stripTextureHeight_ = 0;
 
-    Size windowSize_;           // window units
-    double pixelScale_ = 1.0;   // output pixels per window unit
-    double stripHeight_ = 0.0;  // points
+    Size windowSize_;                 // window units
+    double minimumStripWidth_ = 0.0;  // points: every bar fits on a strip this wide
+    double stripZoom_ = 1.0;          // window units per point: the asked zoom, less if needed
+    double pixelScale_ = 1.0;         // output pixels per window unit
+    double stripHeight_ = 0.0;        // points
     double framePeriod_ = 1.0 / 60.0;
     bool running_ = false;
     bool needsPresent_ = true;
@@ -146,6 +164,12 @@ private:
     std::function<void(Application&, int)> frameHook_;
     TouchLog touchLog_;
     std::vector<std::string> loadedFiles_;
+
+    std::unique_ptr<StateKeeper> keeper_;
+    SessionState restored_;
+    std::string startupSample_;  // the sample until the instrument has loaded one
+    TakePaths takePaths_;
+    std::optional<WindowFrame> windowFrame_;  // the last one not maximized or full screen
 };
 
 }  // namespace vornik

@@ -71,6 +71,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail(text);
             }
             result.options.zoom = zoom;
+            result.options.zoomGiven = true;
+        } else if (arg == "--fresh") {
+            result.options.fresh = true;
         } else if (arg == "--audio") {
             const bool given = takeValue();
             if (given && value == "auto") {
@@ -83,8 +86,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail("--audio takes auto, jack or sdl");
             }
         } else if (arg == "--client-name") {
-            if (!takeValue() || value.empty())
-                return fail("--client-name takes a JACK client name");
+            if (!takeValue() || value.empty()) return fail("--client-name takes a JACK client name");
             result.options.clientName = value;
         } else if (arg == "--no-connect") {
             result.options.connect = false;
@@ -103,13 +105,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--audio auto|jack|sdl] [--help] [--version]\n"
+    return "usage: vornik [FILE] [--zoom N] [--fresh] [--audio auto|jack|sdl] [--help] "
+           "[--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
-           "window. FILE is an audio file to load at start.\n"
+           "window. FILE is an audio file to load at start. Vornik starts as it was left: the\n"
+           "sample (unless FILE is given), the controls and the window come back from\n"
+           "$XDG_STATE_HOME/vornik/state.conf (~/.local/state/vornik/state.conf).\n"
            "\n"
            "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points "
            "high)\n"
+           "  --fresh         start blank; the saved state is kept until something is changed\n"
            "  --audio WHICH   auto (JACK if a server is running, else SDL audio), jack or sdl\n"
            "  --client-name NAME  the JACK client's name (default vornik)\n"
            "  --no-connect    on JACK, leave out_1/out_2 and in_1/in_2 unconnected\n"
@@ -121,7 +127,8 @@ std::string usageText() {
            "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
            "\n"
            "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
-           "a file. Shift-click on the strip leaves a mouse finger down; click it to lift it.\n"
+           "a file, Ctrl+Q quits. Shift-click on the strip leaves a mouse finger down; a click\n"
+           "on it lifts it.\n"
            "Environment: VORNIK_APPEARANCE=dark|light, VORNIK_ASSETS=DIR.\n"
            "Exit status: 0 done, 2 wrong command line, 3 no display.\n";
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The program's command line: vornik [FILE] [--zoom N] [--audio auto|jack|sdl] [--client-name
-// NAME] [--no-connect] [--help] [--version], and two options for tests and measurements
-// (--frames N, --screenshot PNG). Plain C++. Thread: any.
+// The program's command line: vornik [FILE] [--zoom N] [--fresh] [--audio auto|jack|sdl]
+// [--client-name NAME] [--no-connect] [--help] [--version], and two options for tests and
+// measurements (--frames N, --screenshot PNG). Plain C++. Thread: any.
 
 #include <optional>
 #include <string>
@@ -15,6 +15,8 @@ enum class AudioChoice { Auto, Jack, Sdl };
 struct ApplicationOptions {
     std::string file;        // an audio file to load at start; empty for none
     double zoom = 2.0;       // pixels per point of the strip
+    bool zoomGiven = false;  // --zoom was given: it wins over the zoom kept from the last run
+    bool fresh = false;      // start blank, and keep the saved state until something changes
     int frames = 0;          // quit after this many display frames; 0 runs until closed
     std::string screenshot;  // write the window's picture here when quitting
     AudioChoice audio = AudioChoice::Auto;

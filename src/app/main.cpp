@@ -20,9 +20,9 @@ int main(int argc, char** argv) {
             std::printf("vornik %s\n", VORNIK_VERSION);
             return 0;
         case CommandLine::Action::Error:
-            std::fprintf(
-                stderr, "vornik: %s\n%s", commandLine.error.c_str(),
-                "usage: vornik [FILE] [--zoom N] [--audio auto|jack|sdl] [--help] [--version]\n");
+            std::fprintf(stderr, "vornik: %s\n%s", commandLine.error.c_str(),
+                         "usage: vornik [FILE] [--zoom N] [--fresh] [--audio auto|jack|sdl] "
+                         "[--help] [--version]\n");
             return kExitUsage;
         case CommandLine::Action::Run:
             break;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "audio/AudioGraph.h"
@@ -112,11 +113,19 @@ public:
     const float* oscR() const { return oscR_; }
 
     // --- The sample ----------------------------------------------------------------------------
-    // Fades every playing voice out and loads `path` 10 ms later, once they are silent.
+    // Fades every playing voice out and loads `path` 10 ms later, once they are silent. A load
+    // still waiting in loadFileOnceMeasured is dropped: the newer file wins.
     void loadFile(const std::string& path);
+    // loadFile, once the strip has been measured (at once if it has been): automatic slicing
+    // needs the strip's width. For files opened at start, before the first display frame.
+    void loadFileOnceMeasured(const std::string& path);
     // The deferred half of loadFile: decodes the file, publishes it, redraws, and in slicer mode
     // rebuilds the slices. Called only by the work loadFile schedules.
     void actuallyLoadFile(const std::string& path);
+
+    // The file the sample came from, as given to loadFile; empty before the first good load.
+    // A file that could not be loaded leaves it as it was.
+    const std::string& samplePath() const { return samplePath_; }
 
     // The current sample, as the mixer reads it. Its planes stay valid until the next load.
     const SampleSnapshot& sample() const { return mixer_.sample().current(); }
@@ -281,8 +290,10 @@ private:
     bool oscNewData_ = false;
 
     SampleLoader loader_{mixer_.sample()};
+    std::string samplePath_;
     SliceList slices_;
     int numSlices_ = 1;
+    std::optional<std::string> loadOnceMeasured_;
 
     std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
     std::atomic<bool> recording_{false};

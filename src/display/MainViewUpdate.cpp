@@ -2,6 +2,8 @@
 // the voices whose sound has ended.
 
 #include <cmath>
+#include <string>
+#include <utility>
 
 #include "display/DisplayConstants.h"
 #include "display/MainView.h"
@@ -96,6 +98,10 @@ void MainView::updateSize() {
     looperAlert_->setPosition({touchBarSize_.x * 0.5, touchBarSize_.y * 0.5});
     renderWaveform();
     showSlices();
+    if (loadOnceMeasured_ && touchBarSize_.x > 0.0) {
+        const std::string path = std::move(*loadOnceMeasured_);
+        loadFile(path);
+    }
 }
 
 void MainView::updateHighlights() {
