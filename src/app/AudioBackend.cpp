@@ -26,6 +26,11 @@ void AudioBackend::start(MainView& view) {
     if (choice_ == AudioChoice::Jack) showStatus("No JACK server: playing through SDL audio");
 }
 
+void AudioBackend::setMidiSink(MidiEventSink* sink) {
+    midiSink_ = sink;
+    if (jack_) jack_->setMidiSink(sink);
+}
+
 void AudioBackend::stop() {
     if (pollTimer_) pollTimer_->invalidate();
     pollTimer_.reset();

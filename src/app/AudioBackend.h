@@ -37,8 +37,9 @@ public:
 
     // The JACK device while the instrument plays through it, else null.
     JackDevice* jack() const { return jack_; }
-    // Where midi_in's messages go (set before start). Null for nowhere.
-    void setMidiSink(MidiEventSink* sink) { midiSink_ = sink; }
+    // Where midi_in's messages go, now and on every JACK client opened later; null for nowhere.
+    // When it returns, the previous sink is no longer called.
+    void setMidiSink(MidiEventSink* sink);
 
 private:
     bool openJack(bool quiet);

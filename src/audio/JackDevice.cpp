@@ -218,6 +218,11 @@ std::unique_ptr<CaptureSource> JackDevice::makeCaptureSource() {
     return std::make_unique<JackCaptureSource>(link_);
 }
 
+void JackDevice::setMidiSink(MidiEventSink* sink) {
+    midiSink_.store(sink);
+    while (midiBusy_.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
 JackDevice::Load JackDevice::takeLoad() {
     Load load;
     const std::uint64_t busy = busyNanos_.exchange(0);
@@ -234,7 +239,11 @@ int JackDevice::process(jack_nframes_t frames, void* self) {
     auto& d = *static_cast<JackDevice*>(self);
     const std::uint64_t start = nowNanos();
     ScopedDenormalFlush flush;
-    if (d.midiSink_) d.readMidi(frames, static_cast<double>(start) * 1e-9);
+    d.midiBusy_.store(true);  // before the sink is read: setMidiSink sees one or the other
+    if (MidiEventSink* sink = d.midiSink_.load()) {
+        d.readMidi(*sink, frames, static_cast<double>(start) * 1e-9);
+    }
+    d.midiBusy_.store(false);
     auto* left = static_cast<float*>(jack_port_get_buffer(d.out_[0], frames));
     auto* right = static_cast<float*>(jack_port_get_buffer(d.out_[1], frames));
     const int n = static_cast<int>(frames);
@@ -259,7 +268,7 @@ int JackDevice::process(jack_nframes_t frames, void* self) {
     return 0;
 }
 
-void JackDevice::readMidi(jack_nframes_t frames, double seconds) noexcept {
+void JackDevice::readMidi(MidiEventSink& sink, jack_nframes_t frames, double seconds) noexcept {
     void* buffer = jack_port_get_buffer(midiIn_, frames);
     const std::uint32_t count = jack_midi_get_event_count(buffer);
     const auto rate = static_cast<std::uint64_t>(rate_);
@@ -268,8 +277,8 @@ void JackDevice::readMidi(jack_nframes_t frames, double seconds) noexcept {
         if (jack_midi_event_get(&event, buffer, i) != 0) continue;
         const std::uint64_t frame =
             (framesDone_ + event.time) * static_cast<std::uint64_t>(kOutputSampleRate) / rate;
-        midiSink_->midiEvent(event.buffer, event.size, frame,
-                             seconds + static_cast<double>(event.time) / rate_);
+        sink.midiEvent(event.buffer, event.size, frame,
+                       seconds + static_cast<double>(event.time) / rate_);
     }
 }
 

@@ -58,8 +58,9 @@ public:
     };
     Events takeEvents();
 
-    // Where midi_in's messages go; null for nowhere. Thread: main, before open().
-    void setMidiSink(MidiEventSink* sink) { midiSink_ = sink; }
+    // Where midi_in's messages go; null for nowhere. Any time: when it returns, the audio thread
+    // no longer calls the previous sink. Thread: main.
+    void setMidiSink(MidiEventSink* sink);
 
     // A source for the recorder on in_1/in_2, at 44.1 kHz: it delivers while this device is
     // open, and fails to start (logged) once the device closed or is gone. Thread: main.
@@ -82,7 +83,7 @@ private:
     static int xrun(void* self);
     static int bufferSizeChanged(jack_nframes_t frames, void* self);
     static int sampleRateChanged(jack_nframes_t rate, void* self);
-    void readMidi(jack_nframes_t frames, double seconds) noexcept;
+    void readMidi(MidiEventSink& sink, jack_nframes_t frames, double seconds) noexcept;
     void capture(jack_nframes_t frames) noexcept;
     void connectPorts();
 
@@ -93,7 +94,8 @@ private:
     jack_port_t* out_[2] = {};
     jack_port_t* in_[2] = {};
     jack_port_t* midiIn_ = nullptr;
-    MidiEventSink* midiSink_ = nullptr;
+    std::atomic<MidiEventSink*> midiSink_{nullptr};
+    std::atomic<bool> midiBusy_{false};  // the audio thread is inside the sink
     double rate_ = 0.0;
     OutputRateConverter output_;
     CaptureRateConverter input_;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/AudioBackend.h"
+#include "app/MainLoopWaker.h"
 #include "audio/AudioTestSupport.h"
 #include "base/Status.h"
 #include "support/LogLines.h"
@@ -293,4 +294,21 @@ TEST(JackServer, WithoutAServerSdlAudioPlaysAndOnlyAnAskedForJackIsMissed) {
         EXPECT_EQ(log.lines.size(), 2u);  // why not JACK, and the SDL output opened
     }
     unsetenv("JACK_DEFAULT_SERVER");
+}
+
+TEST(JackServer, TheAudioThreadWakesTheMainLoopWithoutAllocatingOrLocking) {
+    std::atomic<int> notified{0};
+    MainLoopWaker waker([&] { ++notified; });
+    RealtimeCounts counts;
+    std::thread audio([&] {
+        RealtimeScope scope;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_TRUE(waker.wake());
+            std::this_thread::sleep_for(20ms);
+        }
+        counts = scope.counts();
+    });
+    audio.join();
+    expectRealtime(counts);
+    EXPECT_TRUE(waitUntil([&] { return notified == 3; }));
 }
