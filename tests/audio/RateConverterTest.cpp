@@ -1,5 +1,5 @@
 // The graph heard through a server at another rate, and a server's input turned into a take:
-// pitch and timing kept, any block size, nothing allocated or locked on the way.
+// pitch and timing kept, any period size, nothing allocated or locked on the way.
 
 #include <gtest/gtest.h>
 
@@ -15,16 +15,14 @@ using namespace vornik::test;
 
 namespace {
 
-std::vector<float> sine(double frequency, double rate, std::size_t frames, float amplitude) {
+std::vector<float> sine(double hz, double rate, std::size_t frames, float amplitude) {
     std::vector<float> v(frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        v[i] =
-            amplitude * static_cast<float>(std::sin(2.0 * std::numbers::pi * frequency * i / rate));
-    }
+    for (std::size_t i = 0; i < frames; ++i)
+        v[i] = amplitude * std::sin(2 * std::numbers::pi * hz * i / rate);
     return v;
 }
 
-// Ragged periods, as a server might deliver them: the smallest, the largest and odd ones.
+// Ragged periods, as servers deliver them: the smallest, the largest and odd ones.
 constexpr int kPeriods[] = {16, 4096, 333, 64, 1000};
 
 }  // namespace
@@ -35,35 +33,25 @@ TEST(RateConverter, ASliceSoundsAtItsPitchAndOnTimeAtEveryServerRate) {
     // look-ahead (one graph block and its filter: under 3 ms).
     for (const double rate : {44100.0, 48000.0, 96000.0}) {
         View v;
-        MainView& m = v.view;
-        m.mixer().sample().publish(snapshotOf(sine(441.0, 44100.0, 88200, 0.8f), {}, 44100.0));
+        v.view.mixer().sample().publish(snapshotOf(sine(441.0, 44100.0, 88200, 0.8f), {}, 44100.0));
         OutputRateConverter converter;
-        ASSERT_TRUE(converter.prepare(m.audioGraph(), rate));
+        ASSERT_TRUE(converter.prepare(v.view.audioGraph(), rate));
         EXPECT_EQ(converter.converting(), rate != 48000.0);
 
-        const auto total = static_cast<std::size_t>(0.8 * rate);
-        const auto noteAt = static_cast<std::size_t>(0.25 * rate);
-        std::vector<float> left(total + 4096), right(total + 4096);
+        const auto total = static_cast<std::size_t>(0.8 * rate), noteAt = total * 5 / 16;
+        std::vector<float> left(total), right(total);
         RealtimeCounts counts;
-        bool started = false;
         for (std::size_t done = 0, k = 0; done < total; ++k) {
-            if (!started && done >= noteAt) {
-                m.playSlice(0, 88200, 0.8f, 1);
-                started = true;
-                EXPECT_EQ(done, noteAt) << "the periods must meet the note's start";
-            }
-            const int n = kPeriods[k % std::size(kPeriods)];
-            const int frames =
-                started ? n : static_cast<int>(std::min<std::size_t>(n, noteAt - done));
+            if (done == noteAt) v.view.playSlice(0, 88200, 0.8f, 1);
+            const std::size_t until = done < noteAt ? noteAt : total;  // a period ends at the note
+            const int n = static_cast<int>(std::min<std::size_t>(kPeriods[k % 5], until - done));
             RealtimeScope scope;
-            converter.render(left.data() + done, right.data() + done, frames);
+            converter.render(left.data() + done, right.data() + done, n);
             counts.allocations += scope.counts().allocations;
             counts.locks += scope.counts().locks;
-            done += static_cast<std::size_t>(frames);
+            done += static_cast<std::size_t>(n);
         }
         expectRealtime(counts);
-        left.resize(total);
-
         std::size_t onset = 0;
         while (onset < total && std::fabs(left[onset]) < 1e-3f) ++onset;
         EXPECT_GE(onset / rate, 0.25) << rate;
@@ -79,7 +67,7 @@ TEST(RateConverter, AServersInputBecomesA44100HzTake) {
         std::vector<float> frames = std::vector<float>(2 * 50000);
         std::size_t count = 0;
         void captureFrames(const float* interleaved, std::size_t n) noexcept override {
-            n = std::min(n, frames.size() / 2 - count);
+            n = std::min(n, captureRoom());
             std::copy_n(interleaved, 2 * n, frames.data() + 2 * count);
             count += n;
         }
@@ -88,21 +76,18 @@ TEST(RateConverter, AServersInputBecomesA44100HzTake) {
     for (const double rate : {48000.0, 96000.0, 44100.0}) {
         CaptureRateConverter converter;
         ASSERT_TRUE(converter.prepare(rate));
-        const auto frames = static_cast<std::size_t>(rate);  // one second of a 1 kHz tone
-        const std::vector<float> left = sine(1000.0, rate, frames, 0.5f);
-        std::vector<float> right(left);
-        for (float& x : right) x = -x;
+        const std::vector<float> left = sine(1000.0, rate, static_cast<std::size_t>(rate), 0.5f);
+        const std::vector<float> right = sine(1000.0, rate, left.size(), -0.5f);
         Take take;
         RealtimeScope scope;
         converter.reset();
-        for (std::size_t done = 0, k = 0; done < frames; ++k) {
-            const auto n = std::min<std::size_t>(kPeriods[k % std::size(kPeriods)], frames - done);
+        for (std::size_t done = 0, k = 0; done < left.size(); ++k) {
+            const auto n = std::min<std::size_t>(kPeriods[k % 5], left.size() - done);
             converter.process(left.data() + done, right.data() + done, static_cast<int>(n), take);
             done += n;
         }
         expectRealtime(scope.counts());
-        EXPECT_NEAR(static_cast<double>(take.count), 44100.0, 64.0)
-            << rate;  // less the filter's delay
+        EXPECT_NEAR(take.count, 44100.0, 64.0) << rate;  // one second, less the filter's delay
         take.frames.resize(2 * take.count);
         EXPECT_NEAR(toneFrequency(take.frames, 44100.0, 2), 1000.0, 0.5) << rate;
         for (std::size_t i = 2000; i < take.count; i += 997) {
