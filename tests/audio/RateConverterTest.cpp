@@ -1,5 +1,6 @@
-// The graph heard through a server at another rate, and a server's input turned into a take:
-// pitch and timing kept, any period size, nothing allocated or locked on the way.
+// The graph heard through a server at another rate: pitch and timing kept, any period size,
+// nothing allocated or locked on the way. (The input's conversion to a take is tested on a real
+// server, in tests/app/JackServerTest.cpp.)
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,6 @@
 
 #include "AudioTestSupport.h"
 #include "audio/RateConverter.h"
-#include "sample/CaptureSource.h"
 #include "support/SampleFixtures.h"
 
 using namespace vornik;
@@ -59,39 +59,5 @@ TEST(RateConverter, ASliceSoundsAtItsPitchAndOnTimeAtEveryServerRate) {
         const std::vector<float> steady(left.begin() + static_cast<long>(0.3 * rate), left.end());
         EXPECT_NEAR(toneFrequency(steady, rate), 441.0, 0.3) << rate;  // 0.07%
         EXPECT_GT(rms(steady), 0.2) << rate;
-    }
-}
-
-TEST(RateConverter, AServersInputBecomesA44100HzTake) {
-    struct Take final : CaptureSink {
-        std::vector<float> frames = std::vector<float>(2 * 50000);
-        std::size_t count = 0;
-        void captureFrames(const float* interleaved, std::size_t n) noexcept override {
-            n = std::min(n, captureRoom());
-            std::copy_n(interleaved, 2 * n, frames.data() + 2 * count);
-            count += n;
-        }
-        std::size_t captureRoom() const noexcept override { return frames.size() / 2 - count; }
-    };
-    for (const double rate : {48000.0, 96000.0, 44100.0}) {
-        CaptureRateConverter converter;
-        ASSERT_TRUE(converter.prepare(rate));
-        const std::vector<float> left = sine(1000.0, rate, static_cast<std::size_t>(rate), 0.5f);
-        const std::vector<float> right = sine(1000.0, rate, left.size(), -0.5f);
-        Take take;
-        RealtimeScope scope;
-        converter.reset();
-        for (std::size_t done = 0, k = 0; done < left.size(); ++k) {
-            const auto n = std::min<std::size_t>(kPeriods[k % 5], left.size() - done);
-            converter.process(left.data() + done, right.data() + done, static_cast<int>(n), take);
-            done += n;
-        }
-        expectRealtime(scope.counts());
-        EXPECT_NEAR(take.count, 44100.0, 64.0) << rate;  // one second, less the filter's delay
-        take.frames.resize(2 * take.count);
-        EXPECT_NEAR(toneFrequency(take.frames, 44100.0, 2), 1000.0, 0.5) << rate;
-        for (std::size_t i = 2000; i < take.count; i += 997) {
-            EXPECT_NEAR(take.frames[2 * i + 1], -take.frames[2 * i], 1e-4f);
-        }
     }
 }
