@@ -91,13 +91,16 @@ Application::Application(ApplicationOptions options)
           for (const Touch& touch : touches) {
               if (touchLog_) touchLog_(phase, touch);
               if (controller_) controller_->stripTouch(phase, touch);
+              if (midi_) midi_->stripTouch(phase, touch);  // a long press arms MIDI learn
           }
       }),
       fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }),
       stripZoom_(options_.zoom) {}
 
 Application::~Application() {
-    audio_.stop();
+    audio_.stop();        // the JACK client hands no more MIDI to the bridge
+    jackMidi_.reset();
+    midi_.reset();        // MIDI stops before what it plays goes
     controller_.reset();  // the instrument and its sound device go before SDL does
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
@@ -151,6 +154,17 @@ int Application::run() {
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     minimumStripWidth_ = controller_->minimumStripWidth();
+    midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
+    midi_->openInput(options_.midi, options_.midiChannel);
+    if (audio_.jack() && options_.midi != "none") {  // midi_in feeds the same MIDI layer
+        jackMidiEvent_ = SDL_RegisterEvents(1);
+        jackMidi_ = std::make_unique<JackMidiBridge>(midi_->input(), [type = jackMidiEvent_] {
+            SDL_Event wake{};
+            wake.type = type;
+            SDL_PushEvent(&wake);
+        });
+        audio_.setMidiSink(jackMidi_.get());
+    }
     loadPictures();
     updateGeometry();
     shownBar_ = controller_->currentBar();
@@ -386,6 +400,11 @@ SessionState Application::captureState() {
 
 void Application::handleEvent(const SDL_Event& event) {
     const std::uint32_t ours = SDL_GetWindowID(window_);
+    if (jackMidiEvent_ != 0 && event.type == jackMidiEvent_) {
+        if (midi_) midi_->drain();
+        return;
+    }
+    if (midi_ && midi_->handleEvent(event, stripInput_)) return;
     switch (event.type) {
         case SDL_QUIT:
             running_ = false;

@@ -22,7 +22,9 @@
 #include "app/AudioBackend.h"
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
+#include "app/JackMidiBridge.h"
 #include "app/Keys.h"
+#include "app/MidiHost.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
 #include "app/WindowPicture.h"
@@ -55,6 +57,8 @@ public:
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
     AudioBackend& audio() { return audio_; }
+    // MIDI: null until run() opened it.
+    MidiHost* midi() const { return midi_.get(); }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
     StripInput& stripInput() { return stripInput_; }
     const Keys& keys() const { return keys_; }
@@ -127,6 +131,9 @@ private:
 
     AudioBackend audio_{runLoop_, options_};  // JACK or SDL audio under the instrument
     std::unique_ptr<WindowController> controller_;
+    std::unique_ptr<MidiHost> midi_;            // plays the controller's instrument and controls
+    std::unique_ptr<JackMidiBridge> jackMidi_;  // JACK's midi_in into midi_
+    std::uint32_t jackMidiEvent_ = 0;           // its wake-up
     StripInput stripInput_;
     Keys keys_{clock_, *this};
     FileInput fileInput_;

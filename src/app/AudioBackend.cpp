@@ -32,6 +32,7 @@ void AudioBackend::setMidiSink(MidiEventSink* sink) {
 }
 
 void AudioBackend::stop() {
+    if (jack_) jack_->setMidiSink(nullptr);
     if (pollTimer_) pollTimer_->invalidate();
     pollTimer_.reset();
     view_ = nullptr;

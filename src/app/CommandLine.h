@@ -1,7 +1,8 @@
 #pragma once
-// The program's command line: vornik [FILE] [--zoom N] [--fresh] [--audio auto|jack|sdl]
-// [--client-name NAME] [--no-connect] [--help] [--version], and two options for tests and
-// measurements (--frames N, --screenshot PNG). Plain C++. Thread: any.
+// The program's command line: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]
+// [--midi-channel N] [--audio auto|jack|sdl] [--client-name NAME] [--no-connect] [--help]
+// [--version], and two options for tests and measurements (--frames N, --screenshot PNG).
+// Plain C++. Thread: any.
 
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ struct ApplicationOptions {
     bool fresh = false;      // start blank, and keep the saved state until something changes
     int frames = 0;          // quit after this many display frames; 0 runs until closed
     std::string screenshot;  // write the window's picture here when quitting
+    std::string midi = "all";  // MIDI sources: "none", "all" hardware, or part of a name
+    int midiChannel = 0;       // the one MIDI channel heard, 1..16; 0 all
     AudioChoice audio = AudioChoice::Auto;
     std::string clientName = "vornik";  // the JACK client's name
     bool connect = true;                // JACK: connect to the physical ports at start

@@ -223,8 +223,9 @@ public:
     void setPresentationTime(double v);
     // One display frame: the meter while recording, the voices' cursors, boxes and speed bars
     // (and the switch-off of voices whose sound has ended), the strip's size when it changed,
-    // the slice flashes and the oscilloscope. The first call after the host sized layer()
-    // measures the strip. Allocates nothing on a frame where the strip's width is unchanged.
+    // the slice flashes and the oscilloscope; then frees a replaced sample the audio thread let
+    // go of. The first call after the host sized layer() measures the strip. Allocates nothing
+    // on a frame where the strip's width is unchanged.
     void update();
 
     // Redraws the sample's bars in the play mode's colours.

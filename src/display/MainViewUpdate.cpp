@@ -26,6 +26,8 @@ void MainView::update() {
     updateOscilloscope();
     Transaction::commit();
     Transaction::flush();
+    // A replaced sample (230 MB for ten minutes) goes as soon as the audio thread let go of it.
+    mixer_.sample().collect();
 }
 
 // The input level as a disc centred on the strip: 5 points across at silence, 3005 at full scale.
