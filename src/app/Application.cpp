@@ -164,6 +164,7 @@ int Application::run() {
             SDL_PushEvent(&wake);
         });
         audio_.setMidiSink(jackMidi_.get());
+        logf("MIDI: JACK's %s:midi_in plays too", audio_.jack()->clientName().c_str());
     }
     loadPictures();
     updateGeometry();

@@ -183,9 +183,8 @@ void JackDevice::connectPorts() {
 void JackDevice::close() {
     if (!isOpen()) return;
     // A lost server has stopped calling us already; deactivating a dead client only fails.
-    const bool lost = lost_.load();
-    tQuiet = lost;  // libjack only repeats that the server is gone
-    if (!lost) jack_deactivate(client_);
+    tQuiet = true;  // a server that is gone or going only makes libjack repeat it
+    if (!lost_.load()) jack_deactivate(client_);
     jack_client_close(client_);
     tQuiet = false;
     client_ = nullptr;
