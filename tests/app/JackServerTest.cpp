@@ -36,13 +36,25 @@ bool waitUntil(Done done, std::chrono::milliseconds limit = 5000ms) {
     return true;
 }
 
+// The JACK server clients look for, while alive (the test environment names one that never runs,
+// so that no other test reaches a server of the machine's).
+struct ServerName {
+    const char* before = std::getenv("JACK_DEFAULT_SERVER");
+    const std::string previous = before ? before : "";
+    explicit ServerName(const std::string& name) { setenv("JACK_DEFAULT_SERVER", name.c_str(), 1); }
+    ~ServerName() {
+        before ? setenv("JACK_DEFAULT_SERVER", previous.c_str(), 1)
+               : unsetenv("JACK_DEFAULT_SERVER");
+    }
+};
+
 // jackd on a server name of its own, killed on every way out of the test.
 struct Server {
+    const std::string name = "vornik-test-" + std::to_string(getpid());
+    ServerName named{name};
     pid_t pid = 0;
     Server(int rate, int period) {
-        const std::string name = "vornik-test-" + std::to_string(getpid());
         const std::string r = std::to_string(rate), p = std::to_string(period);
-        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         if ((pid = fork()) == 0) {
             freopen("/dev/null", "w", stdout);
             freopen("/dev/null", "w", stderr);
@@ -240,11 +252,10 @@ TEST(JackServer, PlaysRecordsAndTakesMidiAt48000And44100) {
     if (std::system("command -v jackd > /dev/null") != 0) GTEST_SKIP() << "no jackd";
     playOnServer(48000, 64, AudioChoice::Auto, true);
     playOnServer(44100, 256, AudioChoice::Jack, false);
-    unsetenv("JACK_DEFAULT_SERVER");
 }
 
 TEST(JackServer, WithoutAServerAskedForJackSaysSoAndPlaysThroughSdl) {
-    setenv("JACK_DEFAULT_SERVER", "vornik-test-none", 1);
+    ServerName none("vornik-test-none");
     View v;
     std::vector<std::string> shown;
     StatusSink status([&](const std::string& text, StatusKind) { shown.push_back(text); });
@@ -252,7 +263,6 @@ TEST(JackServer, WithoutAServerAskedForJackSaysSoAndPlaysThroughSdl) {
     options.audio = AudioChoice::Jack;
     AudioBackend backend(v.loop, options);
     backend.start(v.view);
-    unsetenv("JACK_DEFAULT_SERVER");
     EXPECT_EQ(backend.jack(), nullptr);
     EXPECT_TRUE(v.view.audioDeviceOpen());
     EXPECT_EQ(shown, std::vector<std::string>{"No JACK server: playing through SDL audio"});
