@@ -22,6 +22,7 @@ struct ApplicationOptions {
     std::string screenshot;  // write the window's picture here when quitting
     std::string midi = "all";  // MIDI sources: "none", "all" hardware, or part of a name
     int midiChannel = 0;       // the one MIDI channel heard, 1..16; 0 all
+    bool midiGiven = false;    // --midi or --midi-channel was given: it wins over the kept one
     AudioChoice audio = AudioChoice::Auto;
     std::string clientName = "vornik";  // the JACK client's name
     bool connect = true;                // JACK: connect to the physical ports at start
