@@ -31,6 +31,13 @@ TEST(ApplicationCommandLineTest, OptionsAndWrongCommandLines) {
     EXPECT_EQ(line.options.screenshot, "s.png");
     EXPECT_DOUBLE_EQ(parseCommandLine(Args{"song.wav", "--zoom", "3"}).options.zoom, 3.0);
     EXPECT_EQ(parseCommandLine(Args{"--", "--odd.wav"}).options.file, "--odd.wav");
+    const ApplicationOptions jack =
+        parseCommandLine(Args{"--audio", "jack", "--client-name", "v2", "--no-connect"}).options;
+    EXPECT_EQ(jack.audio, AudioChoice::Jack);
+    EXPECT_EQ(jack.clientName, "v2");
+    EXPECT_FALSE(jack.connect);
+    EXPECT_EQ(parseCommandLine(Args{"--audio=sdl"}).options.audio, AudioChoice::Sdl);
+    EXPECT_EQ(plain.options.audio, AudioChoice::Auto);
     EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
     const CommandLine midi = parseCommandLine(Args{"--midi", "Launch", "--midi-channel=10"});
@@ -38,10 +45,12 @@ TEST(ApplicationCommandLineTest, OptionsAndWrongCommandLines) {
     EXPECT_EQ(plain.options.midi, "all");
     EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]"),
               std::string::npos);
+    EXPECT_NE(usageText().find("[--audio auto|jack|sdl]"), std::string::npos);
     EXPECT_NE(usageText().find("Ctrl+Q quits"), std::string::npos);
-    for (const Args& args : {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "2x"},
-                             Args{"--frames", "-1"}, Args{"--loud"}, Args{"--midi"},
-                             Args{"--midi-channel", "0"}, Args{"--midi-channel", "17"}}) {
+    for (const Args& args :
+         {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "2x"}, Args{"--frames", "-1"},
+          Args{"--loud"}, Args{"--midi"}, Args{"--midi-channel", "0"}, Args{"--midi-channel", "17"},
+          Args{"--audio", "alsa"}, Args{"--client-name="}}) {
         const CommandLine c = parseCommandLine(args);
         EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(c.error.empty());

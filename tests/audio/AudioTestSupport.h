@@ -66,6 +66,25 @@ inline double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t
     return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
 }
 
+inline double decibels(double ratio) { return 20.0 * std::log10(ratio); }
+
+// A steady tone's frequency in Hz: the median time between its rising zero crossings
+// (interpolated between frames; a dropout does not move it), over every `stride`-th value of `x`
+// (2 reads one channel of interleaved stereo).
+inline double toneFrequency(const std::vector<float>& x, double rate, std::size_t stride = 1) {
+    std::vector<double> crossings, periods;
+    for (std::size_t i = stride; i < x.size(); i += stride) {
+        const float a = x[i - stride], b = x[i];
+        if (a < 0.0f && b >= 0.0f)
+            crossings.push_back(static_cast<double>(i / stride - 1) + a / (a - b));
+    }
+    for (std::size_t i = 1; i < crossings.size(); ++i)
+        periods.push_back(crossings[i] - crossings[i - 1]);
+    if (periods.empty()) return 0.0;
+    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+    return rate / periods[periods.size() / 2];
+}
+
 inline bool allFinite(const Stereo& s) {
     auto finite = [](const std::vector<float>& v) {
         return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });

@@ -22,6 +22,14 @@ RealtimeScope::RealtimeScope() { tCounts = {}, tCounting = true; }
 RealtimeScope::~RealtimeScope() { tCounting = false; }
 RealtimeCounts RealtimeScope::counts() const { return tCounts; }
 
+RealtimeCounts countThisThread() {
+    if (!tCounting) {
+        tCounts = {};
+        tCounting = true;
+    }
+    return tCounts;
+}
+
 #ifdef VORNIK_SANITIZED
 bool countsMalloc() { return false; }
 #else
