@@ -14,6 +14,10 @@
 
 namespace vornik {
 
+// libsndfile reads at most this many cue points from a WAV file; a file with more reads as one
+// with none.
+inline constexpr std::size_t kMaxCuePoints = 2500;
+
 struct DecodedAudio {
     enum class Status {
         Decoded,     // `snapshot` holds the file; frames the decoder did not deliver are silence
