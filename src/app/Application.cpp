@@ -147,6 +147,10 @@ int Application::run() {
         return view;
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
+    // A resampled take comes in as a dropped file does.
+    if (MainView* view = mainView()) {
+        view->setTakeLoader([this](const std::string& path) { fileInput_.loadDropped(path); });
+    }
     loadPictures();
     updateGeometry();
     shownBar_ = controller_->currentBar();
@@ -516,6 +520,18 @@ void Application::recordingStart() {
 
 void Application::recordingEnd() {
     if (MainView* view = mainView()) view->recordingEnd();
+}
+
+bool Application::outputRecording() const {
+    return mainView() ? mainView()->outputRecording() : false;
+}
+
+void Application::outputRecordingStart() {
+    if (MainView* view = mainView()) view->outputRecordingStart();
+}
+
+void Application::outputRecordingEnd(bool resample) {
+    if (MainView* view = mainView()) view->outputRecordingEnd(resample);
 }
 
 void Application::loadFile(const std::string& path) {

@@ -84,6 +84,9 @@ public:
     bool recording() const override;
     void recordingStart() override;
     void recordingEnd() override;
+    bool outputRecording() const override;
+    void outputRecordingStart() override;
+    void outputRecordingEnd(bool resample) override;
     void loadFile(const std::string& path) override;
     void raiseWindow() override;
     void resetTransposition() override;

@@ -81,6 +81,10 @@ void FileInput::perform() {
              fileNameOf(path).c_str());
         return;
     }
+    loadDropped(path);
+}
+
+void FileInput::loadDropped(const std::string& path) {
     target_.loadFile(path);
     target_.raiseWindow();
     target_.resetTransposition();

@@ -22,6 +22,7 @@ void MainView::update() {
     updateSize();
     updateHighlights();
     updateOscilloscope();
+    updateTake();
     Transaction::commit();
     Transaction::flush();
 }
