@@ -27,7 +27,8 @@ public:
     static constexpr double kSnapshotZoom = 2.0;
 
     // `input`: a WAV file the recorder hears instead of a microphone (empty: silence).
-    Session(const Script& script, std::filesystem::path input);
+    // `takes`: where output takes go (empty: the documents folder's takes folder).
+    Session(const Script& script, std::filesystem::path input, std::filesystem::path takes = {});
     ~Session();
 
     // Renders the whole script; the final mix, interleaved stereo at 48 kHz. False after a fault
@@ -43,6 +44,7 @@ private:
     void set(const Command& c);
     void writeDump(const std::filesystem::path& path);
     void writeSnapshot(const std::filesystem::path& path);
+    void reportTakes();
 
     const Script& script_;
     ManualClock clock_;
@@ -60,6 +62,7 @@ private:
     };
     std::map<long, Finger> fingers_;  // the script's fingers that are down
     TouchId nextTouchId_ = 1;
+    int takesReported_ = 0;
     bool ok_ = true;
 };
 
