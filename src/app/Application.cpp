@@ -93,7 +93,8 @@ Application::Application(ApplicationOptions options)
               if (controller_) controller_->stripTouch(phase, touch);
           }
       }),
-      fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }) {}
+      fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }),
+      stripZoom_(options_.zoom) {}
 
 Application::~Application() {
     controller_.reset();  // the instrument and its sound device go before SDL does
@@ -147,6 +148,7 @@ int Application::run() {
         return view;
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
+    minimumStripWidth_ = controller_->minimumStripWidth();
     // A resampled take comes in as a dropped file does.
     if (MainView* view = mainView()) {
         view->setTakeLoader([this](const std::string& path) { fileInput_.loadDropped(path); });
@@ -158,14 +160,7 @@ int Application::run() {
     restoreControls(*controller_, restored_);
 
     options_.file = startupFile();
-    if (!options_.file.empty()) {
-        if (isFile(options_.file)) {
-            loadFile(options_.file);
-        } else {
-            logf("cannot open \"%s\": no such file; starting without a sample",
-                 options_.file.c_str());
-        }
-    }
+    if (!options_.file.empty()) loadFileOnceMeasured(options_.file);
 
     keeper_->start([this] { return captureState(); });
 
@@ -315,7 +310,9 @@ void Application::updateGeometry() {
     SDL_GetRendererOutputSize(renderer_, &pw, &ph);
     windowSize_ = Size{double(std::max(w, 1)), double(std::max(h, 1))};
     pixelScale_ = w > 0 && pw > 0 ? double(pw) / w : 1.0;
-    stripInput_.setGeometry(windowSize_.width, windowSize_.height, options_.zoom);
+    // A window too narrow for the bars at the asked zoom draws the strip smaller.
+    stripZoom_ = stripZoomToFit(options_.zoom, windowSize_.width, minimumStripWidth_);
+    stripInput_.setGeometry(windowSize_.width, windowSize_.height, stripZoom_);
     stripHeight_ = stripInput_.stripHeight();
     needsPresent_ = true;
 }
@@ -397,7 +394,7 @@ void Application::handleEvent(const SDL_Event& event) {
             return;
         case SDL_WINDOWEVENT: {
             if (event.window.windowID != ours) return;
-            stripInput_.handleEvent(event, SDL_GetModState());  // focus loss lifts every finger
+            stripInput_.handleEvent(event, SDL_GetModState());  // focus loss lifts the fingers
             switch (event.window.event) {
                 case SDL_WINDOWEVENT_CLOSE:
                     running_ = false;
@@ -442,12 +439,19 @@ void Application::handleEvent(const SDL_Event& event) {
             // The output went away: open the default one again.
             if (!event.adevice.iscapture && mainView()) mainView()->audioHardwareRouteChanged();
             return;
+        case SDL_AUDIODEVICEADDED:
+            // A device came (back) while none could be opened: try again. One that plays already
+            // is left alone (SDL announces every device present when audio starts).
+            if (!event.adevice.iscapture && mainView() && !mainView()->audioDeviceOpen()) {
+                mainView()->audioHardwareRouteChanged();
+            }
+            return;
         default:
             break;
     }
     if (stripInput_.handleEvent(event, SDL_GetModState())) return;
     if (!link_) return;
-    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    const PictureLayout layout(windowSize_, stripHeight_ * stripZoom_, pictureSize_);
     if (event.type == SDL_MOUSEMOTION && event.motion.windowID == ours) {
         link_->mouseMoved(layout.toPicture(event.motion.x, event.motion.y));
     } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.windowID == ours &&
@@ -497,9 +501,9 @@ void Application::applicationBecameActive() { active_ = true; }
 
 void Application::applicationResignedActive() {
     active_ = false;
-    // No finger may stay down while another window has the keyboard and mouse.
-    stripInput_.cancelAll();
-    if (controller_) controller_->cancelStripTouches();
+    // No finger may stay down while another window has the keyboard and mouse; the fingers held
+    // by Shift-clicks were left down on purpose and stay.
+    stripInput_.cancelPressed();
 }
 
 // --- What the keys and file input act on ------------------------------------------------------
@@ -539,6 +543,15 @@ void Application::loadFile(const std::string& path) {
     if (MainView* view = mainView()) view->loadFile(path);
 }
 
+void Application::loadFileOnceMeasured(const std::string& path) {
+    if (!isFile(path)) {
+        logf("cannot open \"%s\": no such file; starting without a sample", path.c_str());
+        return;
+    }
+    loadedFiles_.push_back(path);
+    if (MainView* view = mainView()) view->loadFileOnceMeasured(path);
+}
+
 void Application::raiseWindow() {
     if (window_ != nullptr) SDL_RaiseWindow(window_);
 }
@@ -552,6 +565,8 @@ void Application::resetTransposition() {
 
 void Application::frame() {
     if (!controller_) return;
+    // The bar is laid out first, so that the first tick already measures the strip.
+    controller_->stripLayer(stripSize());
     // The instrument's display tick: cursors, finished voices, flashes, the oscilloscope.
     if (MainView* view = mainView()) view->update();
     const Uint32 flags = SDL_GetWindowFlags(window_);
@@ -564,9 +579,8 @@ void Application::frame() {
 }
 
 bool Application::drawStrip() {
-    const Size size{windowSize_.width / options_.zoom, stripHeight_};
-    const LayerPtr& root = controller_->stripLayer(size);
-    const Image& image = stripRenderer_.render(*root, options_.zoom * pixelScale_);
+    const LayerPtr& root = controller_->stripLayer(stripSize());
+    const Image& image = stripRenderer_.render(*root, stripZoom_ * pixelScale_);
     const int w = image.width(), h = image.height();
     if (w == 0 || h == 0) return false;
     const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
@@ -601,14 +615,14 @@ bool Application::drawStrip() {
 void Application::present(bool capture) {
     const float s = static_cast<float>(pixelScale_);
     const float stripTop =
-        static_cast<float>((windowSize_.height - stripHeight_ * options_.zoom) * pixelScale_);
+        static_cast<float>((windowSize_.height - stripHeight_ * stripZoom_) * pixelScale_);
 
     SDL_SetRenderDrawColor(renderer_, pictureMargin_.r, pictureMargin_.g, pictureMargin_.b, 255);
     SDL_RenderClear(renderer_);
 
     // The picture, and the link button over it. Around a picture that does not fill the space,
     // its own top-to-bottom shading continues.
-    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    const PictureLayout layout(windowSize_, stripHeight_ * stripZoom_, pictureSize_);
     const Rect r = layout.pictureRect();
     {
         const float w = float(windowSize_.width) * s;
@@ -651,7 +665,7 @@ void Application::present(bool capture) {
         SDL_RenderCopyF(renderer_, stripTexture_, nullptr, &dst);
     }
     shownHeld_ = stripInput_.heldFingers();
-    const float zoom = static_cast<float>(options_.zoom) * s;
+    const float zoom = static_cast<float>(stripZoom_) * s;
     const float bottom = static_cast<float>(windowSize_.height) * s;
     for (const Point& p : shownHeld_) {
         const float x = static_cast<float>(p.x) * zoom;

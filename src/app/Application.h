@@ -62,6 +62,8 @@ public:
     std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int framesRun() const { return frames_; }
     int framesPresented() const { return presented_; }
+    // The strip's zoom now: the one asked for, or less where the bars would not fit otherwise.
+    double stripZoom() const { return stripZoom_; }
     // The strip as last drawn (premultiplied ARGB, zoomed).
     const Image& stripImage() const { return stripRenderer_.image(); }
     // Touches as they reached the controller, for tests: phase and identity.
@@ -88,6 +90,9 @@ public:
     void outputRecordingStart() override;
     void outputRecordingEnd(bool resample) override;
     void loadFile(const std::string& path) override;
+    // A file opened at start (the command line, a saved session): loaded once the strip has been
+    // measured, so that "auto slice" finds its slices. A missing file is logged and skipped.
+    void loadFileOnceMeasured(const std::string& path);
     void raiseWindow() override;
     void resetTransposition() override;
 
@@ -103,6 +108,7 @@ private:
     void openDocument();
     void followBar();
     void updateGeometry();
+    Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
     void frame();
     bool drawStrip();
     void present(bool capture);
@@ -141,9 +147,11 @@ private:
     int stripTextureWidth_ = 0;
     int stripTextureHeight_ = 0;
 
-    Size windowSize_;           // window units
-    double pixelScale_ = 1.0;   // output pixels per window unit
-    double stripHeight_ = 0.0;  // points
+    Size windowSize_;                 // window units
+    double minimumStripWidth_ = 0.0;  // points: every bar fits on a strip this wide
+    double stripZoom_ = 1.0;          // window units per point: the asked zoom, less if needed
+    double pixelScale_ = 1.0;         // output pixels per window unit
+    double stripHeight_ = 0.0;        // points
     double framePeriod_ = 1.0 / 60.0;
     bool running_ = false;
     bool needsPresent_ = true;

@@ -107,7 +107,8 @@ std::string usageText() {
            "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
            "\n"
            "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
-           "a file. Shift-click on the strip leaves a mouse finger down; click it to lift it.\n"
+           "a file, Ctrl+Q quits. Shift-click on the strip leaves a mouse finger down; a click\n"
+           "on it lifts it.\n"
            "Environment: VORNIK_APPEARANCE=dark|light, VORNIK_ASSETS=DIR.\n"
            "Exit status: 0 done, 2 wrong command line, 3 no display.\n";
 }

@@ -275,6 +275,19 @@ const LayerPtr& WindowController::stripLayer(Size size) {
     return mainBar_->layout(size);
 }
 
+double WindowController::minimumStripWidth() {
+    double widest = 0.0;
+    for (int mode = 0; mode <= kPlayModeCount; ++mode) {
+        const auto identifiers = mode < kPlayModeCount ? controlsBarItems(mode) : effectsBarItems();
+        std::vector<BarItemPtr> built;
+        for (const std::string& identifier : identifiers) {
+            if (BarItemPtr item = makeItemForIdentifier(identifier)) built.push_back(item);
+        }
+        widest = std::max(widest, Bar::minimumWidth(built));
+    }
+    return widest;
+}
+
 void WindowController::stripTouch(TouchPhase phase, const Touch& touch) {
     if (mainBar_) mainBar_->touch(phase, touch);
 }

@@ -11,7 +11,7 @@
 //   controller.makeTouchBar();                  // the instrument exists from here on
 //   each frame:  renderer.render(*controller.stripLayer(stripSizeInPoints), zoom);
 //   each finger: controller.stripTouch(phase, touch);  // strip points
-//   focus lost:  controller.cancelStripTouches();
+//   all fingers gone at once: controller.cancelStripTouches();
 //   keys:        currentBar(), secondaryBar(), showBar(n), mainView()->recording...
 //   a drop:      mainView()->loadFile(path), then resetTransposition() (a resampled take too,
 //                unless the host gives the instrument its own take loader)
@@ -115,13 +115,16 @@ public:
     MainView* mainView() const { return mainView_.get(); }
 
     // --- The host ------------------------------------------------------------------------------
+    // The narrowest strip, in points, on which every bar fits (its items at their smallest).
+    // Builds the controls of every bar the first time.
+    double minimumStripWidth();
     // Lays the shown bar out across a strip of `size` points and returns the root of its layer
     // tree (black background, items on it) for the host to render. Makes the bar if needed.
     const LayerPtr& stripLayer(Size size);
     // One finger on the strip, in strip points. Goes to the item under it when it begins, and
     // stays with that item; a bar switch cancels the fingers on items that leave.
     void stripTouch(TouchPhase phase, const Touch& touch);
-    // The strip lost its fingers (focus lost): every finger held is cancelled.
+    // The strip lost every finger at once: each one an item holds is cancelled.
     void cancelStripTouches();
     void setInstrumentTouchHandler(InstrumentTouchHandler handler);
     // The default handler: one finger's change, as a touch event of the instrument.

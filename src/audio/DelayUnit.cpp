@@ -112,6 +112,8 @@ void DelayUnit::process(const float* inL, const float* inR, float* outL, float* 
             outR[i] = y + m * (lowR_ - y);
         }
     }
+    // Every value in the lines passes through the echo filter when it is read back.
+    if (!dsp::allFinite(lowL_, lowR_)) reset();
 }
 
 }  // namespace vornik

@@ -18,7 +18,9 @@ public:
     // Thread: main, while no render call runs.
     virtual void prepare(double sampleRate, int maxBlock) = 0;
 
-    // Silences the unit's memory (filter state, delay lines). Thread: main, while no render runs.
+    // Silences the unit's memory (filter state, delay lines). Thread: main, while no render runs;
+    // a unit also calls it on itself on the audio thread (allocation-free) when its state has
+    // gone non-finite, so an overflow costs a click, never lasting NaN.
     virtual void reset() = 0;
 
     // Processes `frames` frames (any count; in place when out == in). Before prepare, copies.
@@ -69,6 +71,13 @@ private:
 inline double clampParameter(double v, double lo, double hi, double fallback) {
     if (std::isnan(v)) return fallback;
     return std::clamp(v, lo, hi);
+}
+
+// One cheap test of a unit's state per block: the sum of a few values that every sample of its
+// memory passes through. NaN or infinity anywhere there makes the sum non-finite.
+template <class... T>
+bool allFinite(T... values) {
+    return std::isfinite((values + ...));
 }
 
 inline void copyIfApart(const float* in, float* out, int frames) {

@@ -354,10 +354,19 @@ bool MainView::takeOscilloscopeCapture() {
 // --- The sample and its slices ---------------------------------------------------------------
 
 void MainView::loadFile(const std::string& path) {
+    loadOnceMeasured_.reset();
     for (Playhead& v : playheads()) {
         if (v.active()) v.setFadeOut(true);
     }
     runLoop_.after(kLoadDelaySeconds, [this, path] { actuallyLoadFile(path); });
+}
+
+void MainView::loadFileOnceMeasured(const std::string& path) {
+    if (touchBarSize_.x > 0.0) {
+        loadFile(path);
+    } else {
+        loadOnceMeasured_ = path;  // updateSize loads it
+    }
 }
 
 void MainView::actuallyLoadFile(const std::string& path) {

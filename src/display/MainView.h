@@ -110,8 +110,12 @@ public:
     const float* oscR() const { return oscR_; }
 
     // --- The sample ----------------------------------------------------------------------------
-    // Fades every playing voice out and loads `path` 10 ms later, once they are silent.
+    // Fades every playing voice out and loads `path` 10 ms later, once they are silent. A load
+    // still waiting in loadFileOnceMeasured is dropped: the newer file wins.
     void loadFile(const std::string& path);
+    // loadFile, once the strip has been measured (at once if it has been): automatic slicing
+    // needs the strip's width. For files opened at start, before the first display frame.
+    void loadFileOnceMeasured(const std::string& path);
     // The deferred half of loadFile: decodes the file, publishes it, redraws, and in slicer mode
     // rebuilds the slices. Called only by the work loadFile schedules.
     void actuallyLoadFile(const std::string& path);
@@ -238,8 +242,9 @@ public:
     void setPresentationTime(double v);
     // One display frame: the meter while recording, the voices' cursors, boxes and speed bars
     // (and the switch-off of voices whose sound has ended), the strip's size when it changed,
-    // the slice flashes and the oscilloscope. The first call after the host sized layer()
-    // measures the strip. Allocates nothing on a frame where the strip's width is unchanged.
+    // the slice flashes and the oscilloscope; then frees a replaced sample the audio thread let
+    // go of. The first call after the host sized layer() measures the strip. Allocates nothing
+    // on a frame where the strip's width is unchanged.
     void update();
 
     // Redraws the sample's bars in the play mode's colours.
@@ -309,6 +314,7 @@ private:
     std::string samplePath_;
     SliceList slices_;
     int numSlices_ = 1;
+    std::optional<std::string> loadOnceMeasured_;
 
     std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
     std::atomic<bool> recording_{false};

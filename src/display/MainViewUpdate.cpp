@@ -2,6 +2,8 @@
 // the voices whose sound has ended.
 
 #include <cmath>
+#include <string>
+#include <utility>
 
 #include "display/DisplayConstants.h"
 #include "display/MainView.h"
@@ -25,6 +27,8 @@ void MainView::update() {
     updateTake();
     Transaction::commit();
     Transaction::flush();
+    // A replaced sample (230 MB for ten minutes) goes as soon as the audio thread let go of it.
+    mixer_.sample().collect();
 }
 
 // The input level as a disc centred on the strip: 5 points across at silence, 3005 at full scale.
@@ -97,6 +101,10 @@ void MainView::updateSize() {
     looperAlert_->setPosition({touchBarSize_.x * 0.5, touchBarSize_.y * 0.5});
     renderWaveform();
     showSlices();
+    if (loadOnceMeasured_ && touchBarSize_.x > 0.0) {
+        const std::string path = std::move(*loadOnceMeasured_);
+        loadFile(path);
+    }
 }
 
 void MainView::updateHighlights() {

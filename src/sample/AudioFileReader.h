@@ -18,6 +18,10 @@ namespace vornik {
 // with none.
 inline constexpr std::size_t kMaxCuePoints = 2500;
 
+// The largest magnitude a decoded sample keeps: far above full scale (1), yet 64 voices of it
+// still sum to a finite mix that the effects can take.
+constexpr float kLoudestSample = 64.0f;
+
 struct DecodedAudio {
     enum class Status {
         Decoded,     // `snapshot` holds the file; frames the decoder did not deliver are silence
@@ -30,6 +34,7 @@ struct DecodedAudio {
     std::uint32_t framesRead = 0;              // frames the decoder delivered
     int readError = 0;          // libsndfile's error number if the read stopped early
     std::size_t nonFinite = 0;  // NaN and infinite samples replaced by 0
+    std::size_t clamped = 0;    // finite samples beyond kLoudestSample, clamped to it
     std::string reason;         // why it failed to open or was refused
 
     bool readComplete() const { return snapshot && framesRead == snapshot->capacity; }

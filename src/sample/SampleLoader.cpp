@@ -43,6 +43,10 @@ SampleLoader::Outcome SampleLoader::publish(DecodedAudio decoded, const std::str
     if (decoded.nonFinite != 0) {
         logf("Replaced %zu non-finite samples of \"%s\" with 0", decoded.nonFinite, name.c_str());
     }
+    if (decoded.clamped != 0) {
+        logf("Clamped %zu samples of \"%s\" to the range -%g..%g", decoded.clamped, name.c_str(),
+             kLoudestSample, kLoudestSample);
+    }
     store_.publish(std::move(decoded.snapshot));
     return complete ? Outcome::Loaded : Outcome::ReadFailed;
 }

@@ -44,6 +44,7 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
     EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
     EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--help] [--version]"), std::string::npos);
+    EXPECT_NE(usageText().find("Ctrl+Q quits"), std::string::npos);
 }
 
 TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {

@@ -94,8 +94,10 @@ TEST(ControlsBar, LaysItemsOutLeftToRight) {
     EXPECT_EQ(slider1->frame().size.width, slider2->frame().size.width);
     bar.layout(Size{3000, 30});
     EXPECT_EQ(slider1->frame().size.width, kSliderMaximumWidth);
-    bar.layout(Size{500, 30});
-    EXPECT_EQ(slider1->frame().size.width, kSliderMinimumWidth);
+    bar.layout(Size{700, 30});  // too narrow: the sliders give way first, then the steppers
+    EXPECT_EQ(slider1->frame().size.width, kSliderSmallestWidth);
+    EXPECT_EQ(bar.items()[4]->frame().size.width, 130.0);
+    EXPECT_EQ(bar.items()[0]->frame().size.width, kButtonWidth);
 
     // A view that fills the bar covers the whole strip when it is alone on it.
     auto view = Layer::create();

@@ -232,6 +232,27 @@ TEST(EffectUnits, ReverbTailDecaysOverSecondsAndStaysFinite) {
     EXPECT_FALSE(g.reverb().loadFactoryPreset(-1));
 }
 
+TEST(EffectUnits, AnOverflowedBlockLeavesNoLastingNaN) {
+    // One block of infinity and NaN, as an overflowed mix would bring, then a sine: every unit
+    // must be clean again and let the sine through (a click is fine, lasting NaN is not).
+    AudioGraph g;
+    setEffects(g, true);  // every unit in the path
+    g.setSource(
+        [](void*, float* left, float* right, int frames) {
+            std::fill_n(left, frames, std::numeric_limits<float>::infinity());
+            std::fill_n(right, frames, std::numeric_limits<float>::quiet_NaN());
+        },
+        nullptr);
+    g.prepare();
+    renderGraph(g, AudioGraph::kBlockFrames);
+    SineSource sine{440.0, 0.5f};
+    g.setSource(sine);
+    renderGraph(g, 48000 - 4800);  // the delay hears its poison again at 0.45 s
+    const Stereo end = renderGraph(g, 4800);
+    EXPECT_TRUE(allFinite(end));
+    EXPECT_GT(rms(end.left), 0.03);  // 0.08 when never poisoned, 0 if a unit stayed silent
+}
+
 TEST(EffectUnits, ReverbWetLevelOfSteadyNoise) {
     // The cathedral fed steady noise keeps its level wet (mix 100); half wet (mix 50) the
     // uncorrelated halves add to 0.707 of it. +-5 %.

@@ -300,3 +300,17 @@ TEST(DisplayUpdate, OscilloscopeTracesTheLatestCaptureAndTheMeterTheInput) {
     strip.view.recorder().stop();
 
 }
+
+TEST(DisplayUpdate, AReplacedSampleIsFreedAtTheNextFrameNotTheNextLoad) {
+    Strip s;
+    s.loadAndMeasure(hundredPerPoint());
+    const std::weak_ptr<const float[]> old = s.view.sample().storage;
+    s.view.mixer().sample().acquireForRender();  // a render call reads it while the next loads
+    s.load(hundredPerPoint());
+    EXPECT_FALSE(old.expired());
+    float left[64], right[64];
+    s.view.renderAudio(left, right, 64);
+    s.view.renderAudio(left, right, 64);
+    s.view.update();
+    EXPECT_TRUE(old.expired());
+}

@@ -125,6 +125,25 @@ TEST_F(SampleLoad, SlicesAreRebuiltOnlyWhenLoadingInSlicerMode) {
     EXPECT_EQ(starts, (std::vector<float>{0.0f, 0.5f, 27.0f / 48.0f}));
 }
 
+TEST_F(SampleLoad, AFileOpenedBeforeTheStripIsMeasuredWaitsForItUnlessANewerOneCame) {
+    const std::string newer = dir.file("newer.wav");
+    ASSERT_TRUE(writeAudio(newer, kWav16, 44100, 2, testSignal(2000, 2)));
+    for (const bool dropped : {false, true}) {
+        Instrument fresh;
+        fresh.view.setTouchBarSize({0.0, 0.0});  // before the first display frame
+        fresh.view.loadFileOnceMeasured(good);
+        if (dropped) fresh.view.loadFile(newer);  // the user's own choice wins
+        fresh.clock.set(1.0);
+        fresh.loop.runDue();
+        EXPECT_EQ(fresh.view.hasAudioFile(), dropped);
+        fresh.view.layer()->setBounds(Rect::make(0.0, 0.0, 1000.0, 30.0));
+        fresh.view.update();  // measures the strip
+        fresh.clock.set(2.0);
+        fresh.loop.runDue();
+        EXPECT_EQ(fresh.view.audioFileLength(), dropped ? 2000 : 70000);
+    }
+}
+
 TEST_F(SampleLoad, FilesThatCannotBeOpenedLeaveSilenceAndTheWaveform) {
     const auto bytes = readBytes(good);
     auto noChannels = bytes, noRate = bytes;

@@ -139,8 +139,13 @@ public:
                 !number(2, "height", script.stripHeight)) {
                 return false;
             }
-            if (script.stripWidth <= 0 || script.stripHeight <= 0) {
-                return fail("the strip's size must be positive");
+            if (script.stripWidth < kStripWidthMin || script.stripWidth > kStripWidthMax ||
+                script.stripHeight < kStripHeightMin || script.stripHeight > kStripHeightMax) {
+                std::ostringstream range;
+                range << "the strip is from " << kStripWidthMin << " to " << kStripWidthMax
+                      << " points wide and from " << kStripHeightMin << " to " << kStripHeightMax
+                      << " high";
+                return fail(range.str());
             }
             return true;
         }

@@ -20,6 +20,11 @@ struct Command {
     bool keyDown = false;        // key: down or up
 };
 
+// The strip sizes a script may ask for, in points: a snapshot at zoom 2 of the widest still fits
+// in one picture (Cairo's 32767 pixels).
+constexpr double kStripWidthMin = 100.0, kStripWidthMax = 16000.0;
+constexpr double kStripHeightMin = 10.0, kStripHeightMax = 200.0;
+
 struct Script {
     double stripWidth = 1000.0;
     double stripHeight = 30.0;
