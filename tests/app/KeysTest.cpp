@@ -1,4 +1,4 @@
-// The space bar and r on a manual clock: short and long presses, auto-repeat, capital R.
+// The space bar, r and o on a manual clock: short and long presses, auto-repeat, capital R.
 
 #include <SDL_keyboard.h>
 #include <gtest/gtest.h>
@@ -27,6 +27,11 @@ protected:
     bool recording() const override { return isRecording; }
     void recordingStart() override { calls.push_back("recordingStart"), isRecording = true; }
     void recordingEnd() override { calls.push_back("recordingEnd"), isRecording = false; }
+    bool outputRecording() const override { return isTaking; }
+    void outputRecordingStart() override { calls.push_back("outputStart"), isTaking = true; }
+    void outputRecordingEnd(bool resample) override {
+        calls.push_back(resample ? "outputEnd resample" : "outputEnd"), isTaking = false;
+    }
 
     Calls take() { return std::exchange(calls, {}); }
     // Presses, holds and releases `key`; returns what it did.
@@ -38,7 +43,7 @@ protected:
     }
 
     int current = 0, secondary = 1;
-    bool isRecording = false;
+    bool isRecording = false, isTaking = false;
     Calls calls;
     ManualClock clock;
     Keys keys{clock, *this};
@@ -70,6 +75,24 @@ TEST_F(KeysTest, RStartsAndStopsRecordingAndSpaceWaitsMeanwhile) {
     // A long press that itself ended a recording still ends it again on release.
     isRecording = true;
     EXPECT_EQ(press("r", 0.6), (Calls{"recordingEnd", "recordingEnd"}));
+}
+
+TEST_F(KeysTest, OTakesTheOutputLikeRAndShiftOMakesTheTakeTheSample) {
+    showBar(2);
+    take();
+    EXPECT_EQ(press("o", 0.1), Calls{"outputStart"});  // the bar stays: the performance goes on
+    EXPECT_EQ(press(" ", 0.1), Calls{"showBar 0"});    // and the bars still switch
+    EXPECT_EQ(press("o", 0.1), Calls{"outputEnd"});
+    EXPECT_EQ(press("o", 2.0), (Calls{"outputStart", "outputEnd"}));
+    EXPECT_EQ(press("O", 0.1), Calls{"outputStart"});
+    EXPECT_EQ(press("O", 2.0), Calls{"outputEnd resample"});  // its release finds no take
+    // One key: Shift at the release decides.
+    keys.keyDown("o", false);
+    clock.advance(1.0);
+    keys.keyUp("O");
+    EXPECT_EQ(take(), (Calls{"outputStart", "outputEnd resample"}));
+    isTaking = true;
+    EXPECT_EQ(press("r", 0.1), (Calls{"showBar 0", "recordingStart"}));
 }
 
 TEST_F(KeysTest, RepeatsCapitalROtherKeysAndUnseenPressesDoNothing) {
@@ -112,7 +135,8 @@ TEST(KeysCharactersTest, MapsSdlKeysToCharacters) {
         {SDLK_SPACE, KMOD_NONE, " "}, {SDLK_SPACE, KMOD_LSHIFT, " "}, {SDLK_r, KMOD_NONE, "r"},
         {SDLK_r, KMOD_NUM, "r"},      {SDLK_r, KMOD_LSHIFT, "R"},     {SDLK_r, KMOD_RSHIFT, "R"},
         {SDLK_r, KMOD_CAPS, "R"},     {SDLK_r, KMOD_LCTRL, ""},       {SDLK_SPACE, KMOD_LALT, ""},
-        {SDLK_o, KMOD_LCTRL, ""},     {SDLK_a, KMOD_NONE, ""}};
+        {SDLK_o, KMOD_LCTRL, ""},     {SDLK_a, KMOD_NONE, ""},        {SDLK_o, KMOD_NONE, "o"},
+        {SDLK_o, KMOD_RSHIFT, "O"},   {SDLK_o, KMOD_CAPS, "o"}};
     for (const auto& c : cases) {
         EXPECT_EQ(keyCharacters(c.key, c.mod), c.characters) << c.key << " " << c.mod;
     }
