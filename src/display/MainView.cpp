@@ -223,7 +223,7 @@ void MainView::updateTake() {
                       static_cast<double>(take.droppedFrames) / kOutputSampleRate);
         text += lost;
     }
-    logf("recording the output: saved %s, %.1f s, %zu hits marked", take.path.c_str(),
+    logf("recording the output: saved %s, %.1f s, %zu cue points", take.path.c_str(),
          static_cast<double>(take.frames) / kOutputSampleRate, take.cues);
     const bool clean = take.problem.empty() && take.droppedFrames == 0;
     showStatus(text, clean ? StatusKind::info : StatusKind::warning);
