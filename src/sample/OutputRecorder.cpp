@@ -67,7 +67,7 @@ bool OutputRecorder::start() {
         logf("recording the output: %s", failure_.c_str());
         return false;
     }
-    file_ = createTemporary(nullptr, failure_);
+    file_ = createTemporary(takesDirectory(), nullptr, failure_);
     if (file_.sf == nullptr) {
         logf("recording the output: %s", failure_.c_str());
         return false;
@@ -76,6 +76,8 @@ bool OutputRecorder::start() {
     ring_.reset();
     captured_.store(0, std::memory_order_relaxed);
     cues_.clear();
+    cuesFull_ = false;
+    folder_ = takesDirectory();
     written_ = 0;
     result_ = Take{};
     stopRequested_ = false;
@@ -117,10 +119,9 @@ void OutputRecorder::markCue() {
     // Voices started in the same block share one mark.
     if (!cues_.empty() && cues_.back() == at) return;
     if (cues_.size() == kMaxCuePoints) {
-        if (cues_.capacity() == kMaxCuePoints) {
+        if (!cuesFull_)
             logf("recording the output: only the first %zu hits are marked", kMaxCuePoints);
-            cues_.reserve(kMaxCuePoints + 1);  // logged once
-        }
+        cuesFull_ = true;
         return;
     }
     cues_.push_back(static_cast<std::uint32_t>(at));
@@ -155,20 +156,20 @@ void OutputRecorder::mixRendered(const float* left, const float* right, int fram
 
 // --- The writer thread -----------------------------------------------------------------------
 
-OutputRecorder::File OutputRecorder::createTemporary(const std::vector<std::uint32_t>* cues,
-                                                     std::string& why) const {
+OutputRecorder::File OutputRecorder::createTemporary(const fs::path& directory,
+                                                     const std::vector<std::uint32_t>* cues,
+                                                     std::string& why) {
     File f;
     for (int attempt = 0; attempt < 100 && f.fd < 0; ++attempt) {
         std::string name(".");
         name.append(kTakePrefix).append("-").append(std::to_string(getpid()));
         name.append("-").append(std::to_string(gTempCounter.fetch_add(1))).append(".wav.part");
-        f.path = takesDirectory() / name;
+        f.path = directory / name;
         f.fd = ::open(f.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (f.fd < 0 && errno != EEXIST) break;
     }
     if (f.fd < 0) {
-        why = "cannot create a file in " + takesDirectory().string() + " (" +
-              writeError(errno) + ")";
+        why = "cannot create a file in " + directory.string() + " (" + writeError(errno) + ")";
         f.path.clear();
         return f;
     }
@@ -234,8 +235,8 @@ void OutputRecorder::drain() {
         const std::size_t n = ring_.pop(block_.data(), kWriterBlockFrames);
         if (n == 0) return;
         if (writeFailed_.load(std::memory_order_relaxed)) continue;  // keep the ring empty
-        const std::size_t room = static_cast<std::size_t>(
-            std::min<std::uint64_t>(n, maxTakeFrames_ - written_));
+        const std::size_t room =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, maxTakeFrames_ - written_));
         errno = 0;
         const sf_count_t done =
             room > 0 ? sf_writef_float(file_.sf, block_.data(), static_cast<sf_count_t>(room)) : 0;
@@ -271,8 +272,8 @@ void OutputRecorder::finish() {
     const int closeError = sf_close(file_.sf);
     file_.sf = nullptr;
     if (closeError != 0) {
-        result_.problem = std::string("cannot finish the file (") +
-                          sf_error_number(closeError) + ")";
+        result_.problem =
+            std::string("cannot finish the file (") + sf_error_number(closeError) + ")";
         logf("recording the output: %s", result_.problem.c_str());
         discard(file_);
         return;
@@ -298,7 +299,7 @@ void OutputRecorder::finish() {
 
 bool OutputRecorder::copyWithCues(File& plain, const std::vector<std::uint32_t>& cues,
                                   std::string& why) {
-    File marked = createTemporary(&cues, why);
+    File marked = createTemporary(folder_, &cues, why);
     if (marked.sf == nullptr) return false;
     SF_INFO info{};
     SNDFILE* in = sf_open(plain.path.c_str(), SFM_READ, &info);
@@ -332,8 +333,7 @@ bool OutputRecorder::copyWithCues(File& plain, const std::vector<std::uint32_t>&
 
 bool OutputRecorder::keep(File& file) {
     if (::fsync(file.fd) != 0) {
-        logf("recording the output: cannot flush %s (%s)", file.path.c_str(),
-             std::strerror(errno));
+        logf("recording the output: cannot flush %s (%s)", file.path.c_str(), std::strerror(errno));
     }
     ::close(file.fd);
     file.fd = -1;
@@ -345,7 +345,7 @@ bool OutputRecorder::keep(File& file) {
     for (int n = 1; n < 1000; ++n) {
         std::string name = base;
         if (n > 1) name.append("-").append(std::to_string(n));
-        const fs::path take = takesDirectory() / name.append(".wav");
+        const fs::path take = folder_ / name.append(".wav");
         // A link never replaces a take of the same second; then the temporary name goes.
         if (::link(file.path.c_str(), take.c_str()) == 0) {
             ::unlink(file.path.c_str());
@@ -357,7 +357,7 @@ bool OutputRecorder::keep(File& file) {
             if (fs::exists(take, ec)) continue;
             if (::rename(file.path.c_str(), take.c_str()) != 0) break;
         }
-        syncDirectory(takesDirectory());
+        syncDirectory(folder_);
         result_.path = take;
         file.path.clear();
         return true;

@@ -50,7 +50,7 @@ public:
         std::uint64_t frames = 0;         // in the file
         std::uint64_t droppedFrames = 0;  // lost because the writer fell behind
         std::size_t cues = 0;             // hits marked in the file
-        std::string problem;  // what went wrong, in plain words; empty when nothing did
+        std::string problem;              // what went wrong, in plain words; empty when nothing did
     };
 
     // `takesDirectory`: where takes go; empty for performanceTakesDirectory(), looked up at the
@@ -64,6 +64,7 @@ public:
     OutputRecorder& operator=(const OutputRecorder&) = delete;
 
     // --- Main thread ---------------------------------------------------------------------------
+    // Where the next take goes (a take under way keeps its folder).
     void setTakesDirectory(std::filesystem::path directory) { directory_ = std::move(directory); }
     const std::filesystem::path& takesDirectory() const;
 
@@ -105,7 +106,8 @@ private:
         SNDFILE* sf = nullptr;
     };
 
-    File createTemporary(const std::vector<std::uint32_t>* cues, std::string& why) const;
+    static File createTemporary(const std::filesystem::path& directory,
+                                const std::vector<std::uint32_t>* cues, std::string& why);
     static void discard(File& file);
     void writerLoop();
     void drain();
@@ -126,7 +128,7 @@ private:
     // Main side.
     bool recording_ = false;
     std::vector<std::uint32_t> cues_;
-    std::time_t startedAt_ = 0;
+    bool cuesFull_ = false;
     std::string failure_;
     Take lastTake_;
     bool collected_ = true;
@@ -140,6 +142,8 @@ private:
     std::vector<std::uint32_t> finishCues_;
     std::atomic<bool> finished_{false};
     std::atomic<bool> writeFailed_{false};
+    std::filesystem::path folder_;  // the take's
+    std::time_t startedAt_ = 0;
     File file_;
     std::vector<float> block_;
     std::uint64_t written_ = 0;

@@ -3,7 +3,6 @@
 // the audio callback neither allocates nor locks is here too; the threading tests leave it to it.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -75,7 +74,8 @@ TEST(Realtime, TheAudioCallbackNeitherAllocatesNorLocks) {
     View v;
     MainView& m = v.view;
     setEffects(m.audioGraph(), true);
-    const auto takes = std::filesystem::temp_directory_path() / ("vornik-rt-" + std::to_string(getpid()));
+    const auto takes =
+        std::filesystem::temp_directory_path() / ("vornik-rt-" + std::to_string(getpid()));
     m.outputRecorder().setTakesDirectory(takes);
     ASSERT_TRUE(m.outputRecorder().start());
     std::mt19937 rng(3);

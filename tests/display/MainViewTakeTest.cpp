@@ -24,9 +24,8 @@ using namespace std::string_literals;
 struct TakeStrip : Strip {
     fs::path folder = fs::temp_directory_path() / ("vornik-takes-" + std::to_string(getpid()));
     std::vector<std::pair<std::string, StatusKind>> shown;
-    StatusSink sink{[this](const std::string& text, StatusKind kind) {
-        shown.emplace_back(text, kind);
-    }};
+    StatusSink sink{
+        [this](const std::string& text, StatusKind kind) { shown.emplace_back(text, kind); }};
 
     TakeStrip() : Strip(1000.0) {
         fs::create_directories(folder);
@@ -68,8 +67,8 @@ TEST(MainViewTake, ShiftOTakeIsReportedAndBecomesTheSampleSlicedAtItsHits) {
     EXPECT_EQ(s.shown[1], std::pair("recording the output 0:01"s, StatusKind::recording));
     const fs::path take = s.view.outputRecorder().lastTake().path;
     EXPECT_EQ(s.shown[2], std::pair("Take saved: " + take.string(), StatusKind::info));
-    EXPECT_TRUE(std::regex_match(take.filename().string(),
-                                 std::regex(R"(performance-\d{8}-\d{6}\.wav)")));
+    EXPECT_TRUE(
+        std::regex_match(take.filename().string(), std::regex(R"(performance-\d{8}-\d{6}\.wav)")));
     EXPECT_EQ(std::distance(fs::directory_iterator(s.folder), {}), 1);  // no temporary left
 
     s.loop.advance(s.clock, 0.02);  // the load waits for the voices to fade

@@ -1,6 +1,6 @@
 // The recorder's three threads (capture, writer, main metering), the output recorder's (audio,
-// writer, main marking hits) and loads while the audio thread renders: no race (ThreadSanitizer in CI), no torn frame, nothing allocated or locked on the
-// real-time side.
+// writer, main marking hits) and loads while the audio thread renders: no race (ThreadSanitizer in
+// CI), no torn frame, nothing allocated or locked on the real-time side.
 
 #include <gtest/gtest.h>
 
@@ -222,8 +222,7 @@ TEST(OutputRecorderThreads, TakesStartAndStopWhileTheAudioThreadCopiesEveryBlock
         const auto first = static_cast<std::uint32_t>(left[0] * kWrap);
         std::uint64_t wrong = first % 64;
         for (std::uint32_t i = 0; i < take.frames; ++i) {
-            wrong += left[i] != value(first + i) ||
-                     file.snapshot->right[i] != -left[i];
+            wrong += left[i] != value(first + i) || file.snapshot->right[i] != -left[i];
         }
         EXPECT_EQ(wrong, 0u);
         // Each hit at a block's start, in order, as many as the take reports.
