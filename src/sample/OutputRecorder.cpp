@@ -283,6 +283,8 @@ void OutputRecorder::finish() {
         discard(file_);
         return;
     }
+    // A voice started after the last block marks nothing the take holds.
+    while (!cues.empty() && cues.back() >= written_) cues.pop_back();
     // libsndfile takes cue points only before the audio: the marked take is a copy. On a
     // disk that filled up there is no room for it; the take stays unmarked.
     if (!cues.empty() && !writeFailed_.load(std::memory_order_relaxed)) {
