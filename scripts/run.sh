@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the instrument (Release) and opens it. With no arguments it opens where it was left, or
 # the demo sample when no sample was kept; arguments go to the program
-# (vornik [FILE] [--zoom N] [--fresh] [--help] [--version]).
+# (vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] [--help] ...).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release

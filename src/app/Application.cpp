@@ -91,12 +91,14 @@ Application::Application(ApplicationOptions options)
           for (const Touch& touch : touches) {
               if (touchLog_) touchLog_(phase, touch);
               if (controller_) controller_->stripTouch(phase, touch);
+              if (midi_) midi_->stripTouch(phase, touch);  // a long press arms MIDI learn
           }
       }),
       fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }),
       stripZoom_(options_.zoom) {}
 
 Application::~Application() {
+    midi_.reset();        // MIDI stops before what it plays goes
     controller_.reset();  // the instrument and its sound device go before SDL does
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
@@ -149,6 +151,8 @@ int Application::run() {
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     minimumStripWidth_ = controller_->minimumStripWidth();
+    midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
+    midi_->openInput(options_.midi, options_.midiChannel);
     // A resampled take comes in as a dropped file does.
     if (MainView* view = mainView()) {
         view->setTakeLoader([this](const std::string& path) { fileInput_.loadDropped(path); });
@@ -388,6 +392,7 @@ SessionState Application::captureState() {
 
 void Application::handleEvent(const SDL_Event& event) {
     const std::uint32_t ours = SDL_GetWindowID(window_);
+    if (midi_ && midi_->handleEvent(event, stripInput_)) return;
     switch (event.type) {
         case SDL_QUIT:
             running_ = false;

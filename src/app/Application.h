@@ -22,6 +22,7 @@
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
 #include "app/Keys.h"
+#include "app/MidiHost.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
 #include "app/WindowPicture.h"
@@ -53,6 +54,8 @@ public:
 
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
+    // MIDI: null until run() opened it.
+    MidiHost* midi() const { return midi_.get(); }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
     StripInput& stripInput() { return stripInput_; }
     const Keys& keys() const { return keys_; }
@@ -127,6 +130,7 @@ private:
     std::filesystem::path assets_;
 
     std::unique_ptr<WindowController> controller_;
+    std::unique_ptr<MidiHost> midi_;  // plays the controller's instrument and controls
     StripInput stripInput_;
     Keys keys_{clock_, *this};
     FileInput fileInput_;

@@ -325,6 +325,22 @@ int WindowController::playMode() const { return mainView_ ? mainView_->playMode(
 
 void WindowController::playModeChanged() {
     if (!modeSegments_) return;
+    applyPlayMode();
+    showBar(bars::kControls);
+}
+
+void WindowController::selectPlayMode(int mode) {
+    makeItemForIdentifier(items::kPlayModeSelector);
+    modeSegments_->setSelectedSegment(mode);
+    // The strip stays on its bar; a controls bar shown is laid out again for the new mode.
+    if (currentBar_ == bars::kControls) {
+        playModeChanged();
+    } else {
+        applyPlayMode();
+    }
+}
+
+void WindowController::applyPlayMode() {
     sendPlayMode(modeSegments_->selectedSegment());
     slicesChanged();
     for (int i = 0; i < kPlayModeCount; ++i) {
@@ -334,7 +350,6 @@ void WindowController::playModeChanged() {
     if (mode >= 0 && mode < kPlayModeCount) {
         modeSegments_->setImage(images_.image(barimages::kModeSelected[mode]), mode);
     }
-    showBar(bars::kControls);
 }
 
 void WindowController::effectsPressed() { showBar(bars::kEffects); }

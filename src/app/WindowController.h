@@ -138,6 +138,9 @@ public:
 
     // --- Control actions (each sent by its control) ------------------------------------------
     void playModeChanged();
+    // The mode chosen from elsewhere (a MIDI program change): the selector and the instrument
+    // follow as if its segment was touched, but the strip stays on the bar it shows.
+    void selectPlayMode(int mode);
     void effectsPressed();
     void controlsPressed();
     void attackChanged();
@@ -185,6 +188,8 @@ public:
 
 private:
     int playMode() const;  // the instrument's, 0 without one
+    // The selector's segment to the instrument, the slice count and the segment images.
+    void applyPlayMode();
     std::shared_ptr<Slider> makeSlider(const char* identifier, double value, double minimum,
                                        double maximum, void (WindowController::*action)());
     std::shared_ptr<Stepper> makeStepper(const char* identifier,

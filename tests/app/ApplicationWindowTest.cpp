@@ -43,7 +43,11 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
     }
     EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
-    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--help] [--version]"), std::string::npos);
+    const CommandLine midi = parseCommandLine(Args{"--midi", "Launch", "--midi-channel=10"});
+    EXPECT_EQ(midi.options.midi + std::to_string(midi.options.midiChannel), "Launch10");
+    EXPECT_EQ(parseCommandLine(Args{}).options.midi, "all");
+    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]"),
+              std::string::npos);
     EXPECT_NE(usageText().find("Ctrl+Q quits"), std::string::npos);
 }
 
@@ -51,7 +55,8 @@ TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
     for (const Args& args :
          {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "nan"}, Args{"--zoom", "2x"},
           Args{"--zoom", "100"}, Args{"--frames", "-1"}, Args{"--frames", "many"},
-          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}}) {
+          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}, Args{"--midi"},
+          Args{"--midi-channel", "0"}, Args{"--midi-channel", "17"}}) {
         const CommandLine c = parseCommandLine(args);
         EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(c.error.empty());

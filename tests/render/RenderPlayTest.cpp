@@ -48,6 +48,10 @@ TEST(RenderPlay, EachModeSoundsWhereTheFingerIs) {
         // Tape at the centre stands still at the sample's start: silence on a ramp from 0.
         {"tape", "at 0 set mode 3\nat 0 key space down\nat 0.05 key space up\n"
                  "at 0.1 down 1 500\nat 1.2 up 1\n", 0.5, 1.1, -0.001, 0.001},
+        // MIDI: bow by program change, note 44 at the centre of zone 8 (0.53 of the sample),
+        // lifted by a note-on at velocity 0 in running status.
+        {"midi", "at 0 midi C0 02\nat 0.1 midi 90 2C 7F\nat 1.2 midi 2C 00\n", 0.5, 1.1, 0.43,
+         0.53},
     };
     for (const Case& c : cases) {
         const RenderRun r = dir.run(head + c.events, "--check");

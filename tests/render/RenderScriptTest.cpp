@@ -26,6 +26,8 @@ TEST(RenderScript, FaultsStopBeforeRenderingWithTheLineNumber) {
         {"length -2\n", ":1: length must be from 0"},
         {"strip 1e12 30\n", ":1: the strip is from 100 to 16000 points wide"},
         {"strip 1000 0.5\n", ":1: the strip is from"},
+        {"length 1\nat 0 midi 90 2G 7F\n", ":2: bad MIDI byte \"2G\""},
+        {"length 1\nat 0 midi 90\n", ":2: expected \"at T midi B1 B2 [B3]\""},
     };
     for (const Case& c : cases) {
         const RenderRun r = dir.run(c.script);

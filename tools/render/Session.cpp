@@ -64,6 +64,7 @@ Session::Session(const Script& script, std::filesystem::path input, std::filesys
     controller_->makeTouchBar();
     view_ = controller_->mainView();
     keys_ = std::make_unique<Keys>(clock_, *controller_);
+    midi_ = std::make_unique<MidiHost>(loop_, *controller_, std::filesystem::path());
     // Every control exists from the start, as if each bar had been shown once.
     for (int mode = 0; mode < 4; ++mode) {
         for (const auto& id : WindowController::controlsBarItems(mode)) {
@@ -89,6 +90,7 @@ Session::Session(const Script& script, std::filesystem::path input, std::filesys
 }
 
 Session::~Session() {
+    midi_.reset();
     keys_.reset();
     controller_.reset();
     Transaction::setClock(nullptr);
@@ -206,6 +208,9 @@ void Session::apply(const Command& c) {
             } else {
                 controller_->controlsButton()->sendAction();
             }
+            break;
+        case Command::Kind::Midi:
+            midi_->feed(c.bytes.data(), c.bytes.size(), c.time);
             break;
         case Command::Kind::Snapshot:
             writeSnapshot(c.path);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 
+#include "app/MidiHost.h"
 #include "app/WindowController.h"
 
 namespace vornik {
@@ -65,6 +66,7 @@ private:
     std::function<void(std::size_t frames)> pumpInput_;
     std::unique_ptr<WindowController> controller_;
     std::unique_ptr<Keys> keys_;
+    std::unique_ptr<MidiHost> midi_;  // the default map: scripts play the same everywhere
     MainView* view_ = nullptr;  // owned by the controller
     struct Finger {
         TouchId id;
