@@ -3,6 +3,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +14,16 @@
 #include "app/StateControls.h"
 #include "base/Log.h"
 #include "base/Status.h"
+#include "sample/AudioFileReader.h"
 #include "sample/AudioFormats.h"
 #include "session/StateFile.h"
 
 namespace vornik {
 namespace {
+
+// The MIDI settings among the kept state: the sources chosen and the channel heard (0 all).
+constexpr const char* kMidiInputKey = "midi.input";
+constexpr const char* kMidiChannelKey = "midi.channel";
 
 // A texture of an image, for pictures drawn with SDL's alpha blending: Cairo's premultiplied
 // pixels become straight ones.
@@ -100,6 +106,7 @@ Application::Application(ApplicationOptions options)
 Application::~Application() {
     midi_.reset();        // MIDI stops before what it plays goes
     controller_.reset();  // the instrument and its sound device go before SDL does
+    destroyTexture(statusTexture_);
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
     destroyTexture(pictureTexture_);
@@ -152,6 +159,7 @@ int Application::run() {
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
     minimumStripWidth_ = controller_->minimumStripWidth();
     midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
+    if (!options_.midiGiven) restoreMidiSettings();
     midi_->openInput(options_.midi, options_.midiChannel);
     // A resampled take comes in as a dropped file does.
     if (MainView* view = mainView()) {
@@ -221,8 +229,8 @@ bool Application::openWindow() {
     SDL_Rect usable{};
     int width = defaultWindowWidth(options_.zoom,
                                    SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
-    int height =
-        app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
+    int height = app::kPictureHeight + static_cast<int>(app::kStatusLineHeight) +
+                 static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
     int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
     if (restored_.window) {
         windowFrame_ = restored_.window;
@@ -253,7 +261,9 @@ bool Application::openWindow() {
         return false;
     }
     SDL_SetWindowMinimumSize(window_, 160,
-                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom)) + 40);
+                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom) +
+                                              app::kStatusLineHeight) +
+                                 40);
     renderer_ =
         SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
@@ -318,7 +328,12 @@ void Application::updateGeometry() {
     stripZoom_ = stripZoomToFit(options_.zoom, windowSize_.width, minimumStripWidth_);
     stripInput_.setGeometry(windowSize_.width, windowSize_.height, stripZoom_);
     stripHeight_ = stripInput_.stripHeight();
+    statusResized_ = true;
     needsPresent_ = true;
+}
+
+double Application::belowPicture() const {
+    return stripHeight_ * stripZoom_ + app::kStatusLineHeight;
 }
 
 void Application::waitForWork(double nextFrame) {
@@ -385,7 +400,24 @@ SessionState Application::captureState() {
         }
     }
     state.window = windowFrame_;
+    if (midi_) {
+        state.others[kMidiInputKey] = midi_->choice();
+        state.others[kMidiChannelKey] = std::to_string(midi_->channel());
+    }
     return state;
+}
+
+void Application::restoreMidiSettings() {
+    const auto& kept = restored_.others;
+    if (auto it = kept.find(kMidiInputKey); it != kept.end() && !it->second.empty()) {
+        options_.midi = it->second;
+    }
+    if (auto it = kept.find(kMidiChannelKey); it != kept.end()) {
+        int channel = -1;
+        const auto& text = it->second;
+        std::from_chars(text.data(), text.data() + text.size(), channel);
+        if (channel >= 0 && channel <= 16) options_.midiChannel = channel;
+    }
 }
 
 // --- Events -------------------------------------------------------------------------------------
@@ -437,6 +469,8 @@ void Application::handleEvent(const SDL_Event& event) {
         case SDL_RENDER_TARGETS_RESET:
         case SDL_RENDER_DEVICE_RESET:
             destroyTexture(stripTexture_);
+            destroyTexture(statusTexture_);
+            statusResized_ = true;
             lastStrip_.clear();
             loadPictures();
             return;
@@ -456,7 +490,7 @@ void Application::handleEvent(const SDL_Event& event) {
     }
     if (stripInput_.handleEvent(event, SDL_GetModState())) return;
     if (!link_) return;
-    const PictureLayout layout(windowSize_, stripHeight_ * stripZoom_, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     if (event.type == SDL_MOUSEMOTION && event.motion.windowID == ours) {
         link_->mouseMoved(layout.toPicture(event.motion.x, event.motion.y));
     } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.windowID == ours &&
@@ -489,6 +523,7 @@ void Application::openDocument() {
         logLine(
             "no file chooser found (zenity or kdialog): drop an audio file on the window, or "
             "name it when starting: vornik FILE");
+        showStatus("No file chooser: install zenity or kdialog, or drop a file on the window");
         return;
     }
     chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });
@@ -549,8 +584,9 @@ void Application::loadFile(const std::string& path) {
 }
 
 void Application::loadFileOnceMeasured(const std::string& path) {
-    if (!isFile(path)) {
-        logf("cannot open \"%s\": no such file; starting without a sample", path.c_str());
+    if (const std::string problem = unreadableFileReason(path); !problem.empty()) {
+        logf("cannot open \"%s\": %s; starting without a sample", path.c_str(), problem.c_str());
+        showStatus("Cannot open \"" + path + "\": " + problem);
         return;
     }
     loadedFiles_.push_back(path);
@@ -578,6 +614,7 @@ void Application::frame() {
     if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
     bool changed = needsPresent_;
     changed = drawStrip() || changed;
+    changed = drawStatusLine() || changed;
     if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) changed = true;
     if (stripInput_.heldFingers() != shownHeld_) changed = true;
     if (changed) present(false);
@@ -617,6 +654,25 @@ bool Application::drawStrip() {
     return true;
 }
 
+bool Application::drawStatusLine() {
+    if (MainView* view = mainView()) {
+        const std::string& path = view->samplePath();
+        const std::string name = std::filesystem::path(path).filename().string();
+        status_.setSample(describeSample(view->hasAudioFile() ? name : std::string(),
+                                         view->audioFileLength(), view->audioFileChannelCount(),
+                                         view->audioFileSampleRate()));
+    }
+    if (!status_.update(clock_.now()) && !statusResized_) return false;
+    statusResized_ = false;
+    destroyTexture(statusTexture_);
+    const int w = static_cast<int>(std::lround(windowSize_.width * pixelScale_));
+    const int h = static_cast<int>(std::lround(app::kStatusLineHeight * pixelScale_));
+    if (const auto image = status_.draw(appearance_, w, h, pixelScale_)) {
+        statusTexture_ = textureFromImage(renderer_, *image);
+    }
+    return true;
+}
+
 void Application::present(bool capture) {
     const float s = static_cast<float>(pixelScale_);
     const float stripTop =
@@ -627,7 +683,7 @@ void Application::present(bool capture) {
 
     // The picture, and the link button over it. Around a picture that does not fill the space,
     // its own top-to-bottom shading continues.
-    const PictureLayout layout(windowSize_, stripHeight_ * stripZoom_, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     const Rect r = layout.pictureRect();
     {
         const float w = float(windowSize_.width) * s;
@@ -658,6 +714,12 @@ void Application::present(bool capture) {
         }
         button.markPresented();
         shownLinkOpacity_ = button.presentationOpacity();
+    }
+
+    if (statusTexture_ != nullptr) {
+        const float h = static_cast<float>(app::kStatusLineHeight) * s;
+        const SDL_FRect dst{0.0f, stripTop - h, float(windowSize_.width) * s, h};
+        SDL_RenderCopyF(renderer_, statusTexture_, nullptr, &dst);
     }
 
     // The strip: black, the current bar over it, then the held mouse fingers.
@@ -712,6 +774,7 @@ void Application::present(bool capture) {
 void Application::writeScreenshot() {
     if (!controller_ || renderer_ == nullptr) return;
     drawStrip();
+    drawStatusLine();
     present(true);
 }
 

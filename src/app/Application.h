@@ -23,10 +23,12 @@
 #include "app/FileInput.h"
 #include "app/Keys.h"
 #include "app/MidiHost.h"
+#include "app/StatusLine.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
 #include "app/WindowPicture.h"
 #include "base/RunLoop.h"
+#include "base/Status.h"
 #include "display/Renderer.h"
 #include "display/Transaction.h"
 #include "session/StateKeeper.h"
@@ -72,6 +74,8 @@ public:
     // Touches as they reached the controller, for tests: phase and identity.
     using TouchLog = std::function<void(TouchPhase, const Touch&)>;
     void setTouchLog(TouchLog log) { touchLog_ = std::move(log); }
+    // The status line as last updated: the sample and the message shown.
+    const StatusLine& statusLine() const { return status_; }
     // Files handed to the instrument's loadFile, in order.
     const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
 
@@ -114,6 +118,8 @@ private:
     Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
     void frame();
     bool drawStrip();
+    bool drawStatusLine();
+    double belowPicture() const;  // the strip and the status line, window units
     void present(bool capture);
     void writeScreenshot();
     void waitForWork(double nextFrame);
@@ -121,6 +127,8 @@ private:
     // still there), and the state as it is now.
     std::string startupFile();
     SessionState captureState();
+    // The MIDI sources and channel of the last run, unless the command line chose them.
+    void restoreMidiSettings();
 
     ApplicationOptions options_;
     SteadyClock clock_;
@@ -145,6 +153,12 @@ private:
     SDL_Texture* pictureTexture_ = nullptr;
     SDL_Texture* linkTexture_ = nullptr;
     SDL_Texture* stripTexture_ = nullptr;
+    SDL_Texture* statusTexture_ = nullptr;
+    StatusLine status_;
+    StatusSink statusSink_{[this](const std::string& text, StatusKind kind) {
+        status_.show(text, kind, clock_.now());
+    }};
+    bool statusResized_ = true;  // the window's width or scale changed: draw the line again
     Size pictureSize_;
     SDL_Color pictureMargin_{0, 0, 0, 255};  // the picture's bottom edge
     SDL_Color pictureTop_{0, 0, 0, 255};     // and its top edge

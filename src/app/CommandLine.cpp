@@ -79,12 +79,14 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail("--midi takes none, all or part of a MIDI source's name");
             }
             result.options.midi = value;
+            result.options.midiGiven = true;
         } else if (arg == "--midi-channel") {
             int channel = 0;
             if (!takeValue() || !parseCount(value, channel) || channel < 1 || channel > 16) {
                 return fail("--midi-channel takes a MIDI channel from 1 to 16");
             }
             result.options.midiChannel = channel;
+            result.options.midiGiven = true;
         } else if (arg == "--frames") {
             if (!takeValue() || !parseCount(value, result.options.frames)) {
                 return fail("--frames takes a whole number of frames (0 runs until closed)");

@@ -18,6 +18,7 @@ struct ApplicationOptions {
     std::string screenshot;  // write the window's picture here when quitting
     std::string midi = "all";  // MIDI sources: "none", "all" hardware, or part of a name
     int midiChannel = 0;       // the one MIDI channel heard, 1..16; 0 all
+    bool midiGiven = false;    // --midi or --midi-channel was given: it wins over the kept one
 };
 
 struct CommandLine {

@@ -152,7 +152,13 @@ void MainView::setRecorder(std::unique_ptr<Recorder> recorder) {
 void MainView::recordingStart() {
     setRecording(true);
     if (!recorder_->prepareToRecord()) logLine("ERROR: audioRecorder prepareToRecord");
-    if (!recorder_->record()) logLine("ERROR: audioRecorder record audio");
+    if (recorder_->record()) {
+        recordingSince_ = runLoop_.now();
+        recordingShown_ = -1;
+    } else {
+        logLine("ERROR: audioRecorder record audio");
+        showStatus("Cannot record: " + recorder_->failure());
+    }
     // While recording the strip shows only the meter (and any voice cursors).
     meterLayer_->setOpacity(1.0f);
     oscLayer_->editPath().clear();
@@ -162,9 +168,16 @@ void MainView::recordingStart() {
 
 void MainView::recordingEnd() {
     setRecording(false);
-    recorder_->stop();  // the file is complete and closed when this returns
+    const bool running = recorder_->isRecording();
+    const bool saved = recorder_->stop();  // the file is complete and closed when this returns
     meterLayer_->setOpacity(0.0f);
-    loadFile(recordURL().string());
+    if (saved) {
+        // The take by its permanent name, which a later recording does not change.
+        loadFile(recorder_->lastTake().string());
+        showStatus("Recording saved: " + shownPath(recorder_->lastTake()), StatusKind::info);
+    } else if (running) {
+        showStatus("Recording not saved: " + recorder_->failure() + "; the sample stays");
+    }
     // The markers come back at once, in every mode, until the load replaces them.
     createSlices();
     showSlices();
@@ -201,7 +214,7 @@ void MainView::updateTake() {
             const auto seconds = static_cast<long>(runLoop_.now() - takeSince_);
             if (seconds != takeSecondsShown_) {
                 takeSecondsShown_ = seconds;
-                showStatus("recording the output " + minutesAndSeconds(seconds),
+                showStatus("recording the output " + minutesAndSeconds(seconds) + "   (o stops)",
                            StatusKind::recording);
             }
             return;

@@ -121,7 +121,8 @@ public:
     void actuallyLoadFile(const std::string& path);
 
     // The file the sample came from, as given to loadFile; empty before the first good load.
-    // A file that could not be loaded leaves it as it was.
+    // A file that could not be loaded leaves it as it was. For a recording it is the take in the
+    // takes folder, which later recordings do not change.
     const std::string& samplePath() const { return samplePath_; }
 
     // The current sample, as the mixer reads it. Its planes stay valid until the next load.
@@ -129,7 +130,8 @@ public:
     const float* fileBufferLeft() const { return sample().left; }
     const float* fileBufferRight() const { return sample().right; }
     std::uint32_t fileBufferLength() const { return sample().fileBufferLength; }
-    // The open file: none before the first load and after a failed open (then all zeros).
+    // The open file: none before the first load (then all zeros). A file that cannot be opened
+    // or used changes nothing: the sample before it stays, playable and drawn.
     bool hasAudioFile() const { return sample().loaded; }
     std::int64_t audioFileLength() const { return sample().fileLength; }
     double audioFileSampleRate() const { return sample().sampleRate; }
@@ -160,11 +162,12 @@ public:
     // Thread: any (read by the display update and the keys).
     bool recording() const { return recording_.load(std::memory_order_relaxed); }
     void setRecording(bool on) { recording_.store(on, std::memory_order_relaxed); }
-    // Starts recording; a device that cannot be prepared or started is logged, and the state is
-    // recording all the same.
+    // Starts recording; a device that cannot be prepared or started is logged and shown, and the
+    // state is recording all the same.
     void recordingStart();
-    // Stops recording; returns once "recording.wav" is complete and closed, then loads it. A
-    // second end stops nothing.
+    // Stops recording; returns once the take is complete and closed, then loads it. A take that
+    // failed or captured nothing loads nothing: the sample stays, and the window says why. A
+    // second end stops and loads nothing.
     void recordingEnd();
 
     // --- Recording the output ------------------------------------------------------------------
@@ -244,7 +247,8 @@ public:
     // (and the switch-off of voices whose sound has ended), the strip's size when it changed,
     // the slice flashes and the oscilloscope; then frees a replaced sample the audio thread let
     // go of. The first call after the host sized layer() measures the strip. Allocates nothing
-    // on a frame where the strip's width is unchanged.
+    // on a frame where the strip's width is unchanged (while recording, once a second for the
+    // status line's count).
     void update();
 
     // Redraws the sample's bars in the play mode's colours.
@@ -318,6 +322,8 @@ private:
 
     std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
     std::atomic<bool> recording_{false};
+    double recordingSince_ = 0.0;  // run loop time the recorder started
+    long recordingShown_ = -1;     // whole seconds last shown in the status line
 
     OutputRecorder outputRecorder_;
     std::function<void(const std::string&)> takeLoader_;

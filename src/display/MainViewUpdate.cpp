@@ -2,9 +2,11 @@
 // the voices whose sound has ended.
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 
+#include "base/Status.h"
 #include "display/DisplayConstants.h"
 #include "display/MainView.h"
 #include "display/Transaction.h"
@@ -40,6 +42,16 @@ void MainView::updateMeter() {
     meterLayer_->setPosition({view.width * 0.5, view.height * 0.5});
     meterLayer_->setBounds(Rect::make(0.0, 0.0, s, s));
     meterLayer_->setCornerRadius(s * 0.5);
+
+    // The status line counts the take's seconds.
+    const auto seconds = static_cast<long>(runLoop_.now() - recordingSince_);
+    if (recorder_->isRecording() && seconds != recordingShown_) {
+        recordingShown_ = seconds;
+        char text[64];
+        std::snprintf(text, sizeof text, "Recording %ld:%02ld   (r stops)", seconds / 60,
+                      seconds % 60);
+        showStatus(text, StatusKind::recording);
+    }
 }
 
 void MainView::updateVoices() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -325,25 +326,57 @@ sf_count_t memoryWrite(const void*, sf_count_t, void*) { return 0; }
 
 sf_count_t memoryTell(void* user) { return static_cast<MemoryFile*>(user)->pos; }
 
+// libsndfile's refusal in words a user can act on; its own texts name chunks and codes.
+std::string openErrorText(int code) {
+    switch (code) {
+        case SF_ERR_UNRECOGNISED_FORMAT:
+            return "not an audio file this program can read";
+        case SF_ERR_UNSUPPORTED_ENCODING:
+            return "its audio encoding is not supported";
+        case SF_ERR_SYSTEM:
+            return "the system could not read it";
+        default:
+            return "the file is damaged or not audio";
+    }
+}
+
+std::string lowerFirst(std::string text) {
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(text[0]));
+    return text;
+}
+
 }  // namespace
 
-DecodedAudio decodeAudioFile(const std::string& path) {
-    // Only regular files: a FIFO or a device would block the main thread or never end.
+std::string unreadableFileReason(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status)) return openFailed(ec ? ec.message() : "no such file");
-    if (!std::filesystem::is_regular_file(status)) return openFailed("not a regular file");
+    if (!std::filesystem::exists(status)) {
+        return ec && ec != std::errc::no_such_file_or_directory ? lowerFirst(ec.message())
+                                                                 : "no such file";
+    }
+    // Only regular files: a FIFO or a device would block the main thread or never end.
+    if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) {
+        return errno == EACCES ? "no permission to read it" : lowerFirst(std::strerror(errno));
+    }
+    if (std::filesystem::file_size(path, ec) == 0 && !ec) return "the file is empty";
+    return {};
+}
 
+DecodedAudio decodeAudioFile(const std::string& path) {
+    if (std::string reason = unreadableFileReason(path); !reason.empty()) {
+        return openFailed(std::move(reason));
+    }
     SF_INFO info{};
     FilePtr file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file) return openFailed(sf_strerror(nullptr));
+    if (!file) return openFailed(openErrorText(sf_error(nullptr)));
     return decodeOpenFile(file.get(), info);
 }
 
 DecodedAudio decodeAudioVirtual(SF_VIRTUAL_IO& io, void* user) {
     SF_INFO info{};
     FilePtr file(sf_open_virtual(&io, SFM_READ, &info, user));
-    if (!file) return openFailed(sf_strerror(nullptr));
+    if (!file) return openFailed(openErrorText(sf_error(nullptr)));
     return decodeOpenFile(file.get(), info);
 }
 

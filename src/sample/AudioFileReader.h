@@ -35,10 +35,14 @@ struct DecodedAudio {
     int readError = 0;          // libsndfile's error number if the read stopped early
     std::size_t nonFinite = 0;  // NaN and infinite samples replaced by 0
     std::size_t clamped = 0;    // finite samples beyond kLoudestSample, clamped to it
-    std::string reason;         // why it failed to open or was refused
+    std::string reason;         // why it failed to open or was refused, in plain words
 
     bool readComplete() const { return snapshot && framesRead == snapshot->capacity; }
 };
+
+// Why the file at `path` cannot be read, in plain words ("no such file", "not a regular file",
+// "the file is empty", "no permission to read it"); empty when it is a readable, non-empty file.
+std::string unreadableFileReason(const std::string& path);
 
 // Opens and decodes the file at `path` (UTF-8).
 DecodedAudio decodeAudioFile(const std::string& path);

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "base/Log.h"
-#include "sample/Recorder.h"
+#include "sample/Takes.h"
 
 namespace vornik {
 namespace {
@@ -36,8 +36,6 @@ void syncDirectory(const fs::path& directory) {
 
 }  // namespace
 
-fs::path performanceTakesDirectory() { return documentsDirectory() / "Vornik takes"; }
-
 OutputRecorder::OutputRecorder(fs::path takesDirectory, std::size_t ringFrames,
                                std::uint64_t maxTakeFrames)
     : directory_(std::move(takesDirectory)),
@@ -51,7 +49,7 @@ OutputRecorder::~OutputRecorder() {
 }
 
 const fs::path& OutputRecorder::takesDirectory() const {
-    if (directory_.empty()) directory_ = performanceTakesDirectory();
+    if (directory_.empty()) directory_ = vornik::takesDirectory(documentsDirectory());
     return directory_;
 }
 

@@ -32,9 +32,6 @@
 
 namespace vornik {
 
-// The takes folder of the documents folder. Runs a program. Thread: main.
-std::filesystem::path performanceTakesDirectory();
-
 class OutputRecorder final : public MixListener {
 public:
     static constexpr std::string_view kTakePrefix = "performance";
@@ -53,8 +50,8 @@ public:
         std::string problem;              // what went wrong, in plain words; empty when nothing did
     };
 
-    // `takesDirectory`: where takes go; empty for performanceTakesDirectory(), looked up at the
-    // first take. Thread: main.
+    // `takesDirectory`: where takes go; empty for the documents folder's takes folder, looked up
+    // at the first take. Thread: main.
     explicit OutputRecorder(std::filesystem::path takesDirectory = {},
                             std::size_t ringFrames = kRingFrames,
                             std::uint64_t maxTakeFrames = kMaxTakeFrames);

@@ -31,7 +31,7 @@ fs::path permanentTakePath(const fs::path& sample, const fs::path& recordingFile
     if (ec) return sample;
     fs::path best;
     fs::file_time_type bestTime{};
-    for (fs::directory_iterator it(recordingFile.parent_path() / kTakesFolderName, ec), end;
+    for (fs::directory_iterator it(takesDirectory(recordingFile.parent_path()), ec), end;
          !ec && it != end; it.increment(ec)) {
         std::error_code e;
         if (!it->is_regular_file(e) || it->file_size(e) != size) continue;
@@ -50,7 +50,7 @@ std::string TakePaths::keptPath(const std::string& sample, const fs::path& recor
     const auto time = fs::last_write_time(recordingFile, ec);
     const auto size = ec ? 0 : fs::file_size(recordingFile, ec);
     // A take copied into the folder later changes the folder's time.
-    const auto folderTime = fs::last_write_time(recordingFile.parent_path() / kTakesFolderName, ec);
+    const auto folderTime = fs::last_write_time(takesDirectory(recordingFile.parent_path()), ec);
     if (sample != sample_ || time != time_ || size != size_ || folderTime != folderTime_) {
         sample_ = sample;
         time_ = time;

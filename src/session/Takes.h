@@ -7,10 +7,9 @@
 #include <filesystem>
 #include <string>
 
-namespace vornik {
+#include "sample/Takes.h"
 
-// The takes folder beside "recording.wav".
-inline constexpr const char* kTakesFolderName = "Vornik takes";
+namespace vornik {
 
 // `sample` as the state keeps it: when it is `recordingFile`, the take's own copy in the takes
 // folder beside it (the newest file there with the same bytes), if there is one; otherwise

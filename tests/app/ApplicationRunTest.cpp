@@ -119,6 +119,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     const fs::path dropped = home / "dropped.wav";
     fs::copy_file(demo, dropped);
     std::ofstream(home / "notes.txt") << "not audio";
+    std::ofstream(home / "broken.wav") << "not audio either";
 
     ApplicationOptions options;
     options.file = demo.string();
@@ -128,6 +129,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     app.setTouchLog(
         [&](TouchPhase phase, const Touch& t) { touches.emplace_back(phase, t.identity); });
     fs::path recordURL;
+    std::optional<ScopedEnv> noChooser;  // a PATH without zenity or kdialog
     test::LogLines log;
     // Each frame's checks of the one before and its events; framesRun() proves all ran.
     app.setFrameHook([&](Application& a, int frame) {
@@ -183,7 +185,9 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 break;
             case 10:
                 EXPECT_EQ(a.loadedFiles().size(), 2u);
+                EXPECT_EQ(a.statusLine().message(), "Not an audio file: notes.txt");
                 pushKey(w, SDLK_SPACE);  // back to the instrument
+                pushDrop(w, {(home / "broken.wav").string()});  // cannot be opened: refused
                 break;
             case 12:  // shift-click on the strip: a held mouse finger
                 EXPECT_EQ(a.currentBar(), 0);
@@ -205,6 +209,9 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 EXPECT_EQ(a.stripInput().touchCount(), 1u);
                 EXPECT_EQ(a.controller().mainBar()->trackedTouchCount(), 1u);
                 pushClick(w, 300, 545);
+                EXPECT_EQ(a.statusLine().message(),
+                          "Cannot open \"broken.wav\": not an audio file this program can read");
+                EXPECT_EQ(a.statusLine().sample().rfind("dropped.wav  \xc2\xb7  3.0 s", 0), 0u);
                 pushKey(w, SDLK_r);               // record
                 pushKey(w, SDLK_r, KMOD_LSHIFT);  // capital R: nothing
                 break;
@@ -216,7 +223,19 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 break;
             case 42: {
                 EXPECT_FALSE(view->recording());
+                EXPECT_EQ(a.statusLine().message().rfind(
+                              "Recording saved: ~/Documents/Vornik takes/recording-", 0),
+                          0u);
                 recordURL = view->recordURL();
+                noChooser.emplace("PATH", home.string());
+                pushKey(w, SDLK_o, KMOD_LCTRL);
+                break;
+            }
+            case 44: {
+                noChooser.reset();
+                EXPECT_EQ(a.statusLine().message().rfind("No file chooser: install zenity", 0), 0u);
+                EXPECT_EQ(fs::path(view->samplePath()).parent_path(),
+                          home / "Documents" / "Vornik takes");
                 SDL_Event quit{};
                 quit.type = SDL_QUIT;
                 push(quit);
@@ -228,8 +247,9 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
     });
 
     EXPECT_EQ(app.run(), 0);
-    EXPECT_EQ(app.framesRun(), 43);  // quit by the event, not the frame limit
+    EXPECT_EQ(app.framesRun(), 45);  // quit by the event, not the frame limit
     EXPECT_GE(app.framesPresented(), 1);
+    EXPECT_EQ(app.loadedFiles().size(), 3u);  // the demo, a drop, the broken drop
     EXPECT_EQ(app.loadedFiles().front(), demo.string());
     // The recording was made, in this test's home.
     EXPECT_EQ(recordURL.string().rfind(home.string(), 0), 0u) << recordURL;
@@ -254,8 +274,6 @@ TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
     const fs::path loop = home / "loop.wav";
     fs::copy_file((source ? fs::path(source) : fs::current_path()) / "assets" / "demo.wav", loop);
     const fs::path stateFile = home / "state" / "vornik" / "state.conf";
-    std::vector<std::string> statuses;
-    StatusSink sink([&](const std::string& text, StatusKind) { statuses.push_back(text); });
     // One start: `act` runs once the startup load is done, then the program quits.
     auto start = [](ApplicationOptions options, const std::function<void(Application&)>& act) {
         options.frames = 60;
@@ -269,6 +287,9 @@ TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
     };
     ApplicationOptions withFile;
     withFile.file = loop.string();
+    withFile.midi = "none";
+    withFile.midiChannel = 3;
+    withFile.midiGiven = true;
     start(withFile, [](Application& a) {
         WindowController& c = a.controller();
         c.makeItemForIdentifier(items::kPlayModeSelector);
@@ -285,6 +306,8 @@ TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
         EXPECT_TRUE(a.mainView()->hasAudioFile());
         EXPECT_EQ(a.mainView()->playMode(), 1);
         EXPECT_FLOAT_EQ(a.mainView()->reverbWetDryMix(), 60.0f);
+        EXPECT_EQ(a.midi()->choice(), "none");
+        EXPECT_EQ(a.midi()->channel(), 3);
         int w = 0, h = 0;
         SDL_GetWindowSize(a.window(), &w, &h);
         EXPECT_EQ(std::pair(w, h), std::pair(700, 400));
@@ -294,8 +317,8 @@ TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
     start({}, [&](Application& a) {
         EXPECT_FALSE(a.mainView()->hasAudioFile());
         EXPECT_EQ(a.mainView()->playMode(), 1);
-        ASSERT_EQ(statuses.size(), 1u);
-        EXPECT_NE(statuses[0].find("\"loop.wav\""), std::string::npos) << statuses[0];
+        EXPECT_NE(a.statusLine().message().find("\"loop.wav\""), std::string::npos)
+            << a.statusLine().message();
     });
 
     const std::string before = readText(stateFile);
@@ -329,11 +352,14 @@ TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {
     EXPECT_EQ(app.appearance(), Appearance::Light);
     const auto shot = Image::loadPng(options.screenshot);
     ASSERT_TRUE(shot);
-    // The light picture above a black strip of 30 points at zoom 1.
+    // The light picture, the status line's 24 units and a black strip of 30 points at zoom 1.
     EXPECT_EQ(shot->width(), 1000);
-    EXPECT_EQ(shot->height(), 530);
+    EXPECT_EQ(shot->height(), 554);
     EXPECT_GT(shot->pixel(5, 5).r, 200);
-    EXPECT_EQ(shot->pixel(5, 525), (Rgba8{0, 0, 0, 255}));
+    EXPECT_EQ(shot->pixel(5, 549), (Rgba8{0, 0, 0, 255}));
+    int ink = 0;  // the status line's text: "No sample: ..." at its left
+    for (int x = 0; x < 300; ++x) ink += shot->pixel(x, 512).r < 150;
+    EXPECT_GT(ink, 10);
 }
 
 TEST_F(ApplicationRunTest, EveryControlFitsAndAnswersOnNarrowWindows) {

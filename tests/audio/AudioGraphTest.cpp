@@ -74,12 +74,14 @@ TEST(AudioDevice, TheDummyDriverPullsTheGraphAndReopens) {
 
 TEST(AudioDevice, WithoutADeviceTheInstrumentPlaysOnSilently) {
     LogLines log;
+    StatusLines status;
     ScopedDriver driver("no-such-driver");
     View v(MainView::AudioOutput::kDevice);
     EXPECT_FALSE(v.view.audioDeviceOpen());
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines[0].find("no audio output"), npos) << log.lines[0];
     EXPECT_NE(log.lines[0].find("playing on without sound"), npos);
+    EXPECT_EQ(status.lines, std::vector<std::string>{"No sound device: playing silently"});
     v.view.filterSet(0.5f);
     std::vector<float> l(256), r(256);
     v.view.renderOutput(l.data(), r.data(), 256);

@@ -63,8 +63,10 @@ TEST(MainViewTake, ShiftOTakeIsReportedAndBecomesTheSampleSlicedAtItsHits) {
     s.view.outputRecordingEnd(true);
     s.finish();
     ASSERT_EQ(s.shown.size(), 3u);
-    EXPECT_EQ(s.shown[0], std::pair("recording the output 0:00"s, StatusKind::recording));
-    EXPECT_EQ(s.shown[1], std::pair("recording the output 0:01"s, StatusKind::recording));
+    EXPECT_EQ(s.shown[0],
+              std::pair("recording the output 0:00   (o stops)"s, StatusKind::recording));
+    EXPECT_EQ(s.shown[1],
+              std::pair("recording the output 0:01   (o stops)"s, StatusKind::recording));
     const fs::path take = s.view.outputRecorder().lastTake().path;
     EXPECT_EQ(s.shown[2], std::pair("Take saved: " + take.string(), StatusKind::info));
     EXPECT_TRUE(

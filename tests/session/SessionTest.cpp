@@ -154,7 +154,7 @@ TEST_F(SessionTest, ChangesAreWrittenAtMostOnceASecondAndFreshStartsWaitForOne) 
 }
 
 TEST_F(SessionTest, ATakeIsKeptUnderItsPermanentName) {
-    const fs::path recording = dir / "recording.wav", takes = dir / kTakesFolderName;
+    const fs::path recording = dir / "recording.wav", takes = takesDirectory(dir);
     fs::create_directories(takes);
     std::ofstream(recording) << "take two";
     std::ofstream(takes / "recording-1.wav") << "take one";         // same size, other bytes
