@@ -21,8 +21,10 @@
 #include "app/Appearance.h"
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
+#include "app/HelpOverlay.h"
 #include "app/Keys.h"
 #include "app/MidiHost.h"
+#include "app/Portal.h"
 #include "app/StatusLine.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
@@ -63,6 +65,7 @@ public:
     const Keys& keys() const { return keys_; }
     LinkButton* linkButton() const { return link_.get(); }
     Appearance appearance() const { return appearance_; }
+    bool helpShown() const { return help_.shown(); }
     SDL_Window* window() const { return window_; }
     std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int framesRun() const { return frames_; }
@@ -113,6 +116,9 @@ private:
     void handleEvent(const SDL_Event& event);
     void handleKey(const SDL_KeyboardEvent& key);
     void openDocument();
+    void openDocumentWithProgram();
+    void startAppearance();
+    void showHelp(bool shown);
     void followBar();
     void updateGeometry();
     Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
@@ -135,7 +141,11 @@ private:
     RunLoop runLoop_{clock_};
     ScopedLayerClock layerClock_{clock_};
     Appearance appearance_ = Appearance::Light;
+    DesktopPreferences desktop_;  // as read at start, the portal's colour scheme kept up to date
     std::filesystem::path assets_;
+    std::unique_ptr<Portal> portal_;
+    bool portalChooserOpen_ = false;
+    HelpOverlay help_;
 
     std::unique_ptr<WindowController> controller_;
     std::unique_ptr<MidiHost> midi_;  // plays the controller's instrument and controls

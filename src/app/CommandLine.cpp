@@ -102,7 +102,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
+    return "Usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
            "[--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
@@ -125,11 +125,13 @@ std::string usageText() {
            "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
            "\n"
            "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
-           "a file, Ctrl+Q quits. Shift-click on the strip leaves a mouse finger down; a click\n"
-           "on it lifts it.\n"
+           "a file, Ctrl+Q quits, F1 or ? shows every key, mouse gesture and MIDI control.\n"
+           "Shift-click on the strip leaves a mouse finger down; a click on it lifts it.\n"
            "MIDI learn: right-click a control (or hold two fingers on it), then move a knob;\n"
            "Escape cancels. The map is kept in $XDG_CONFIG_HOME/vornik/midi.conf.\n"
+           "\n"
            "Environment: VORNIK_APPEARANCE=dark|light, VORNIK_ASSETS=DIR.\n"
+           "\n"
            "Exit status: 0 done, 2 wrong command line, 3 no display.\n";
 }
 
