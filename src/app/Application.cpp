@@ -177,6 +177,10 @@ int Application::run() {
         audio_.setMidiSink(jackMidi_.get());
         logf("MIDI: JACK's %s:midi_in plays too", audio_.jack()->clientName().c_str());
     }
+    // A resampled take comes in as a dropped file does.
+    if (MainView* view = mainView()) {
+        view->setTakeLoader([this](const std::string& path) { fileInput_.loadDropped(path); });
+    }
     loadPictures();
     updateGeometry();
     shownBar_ = controller_->currentBar();
@@ -645,6 +649,18 @@ void Application::recordingStart() {
 
 void Application::recordingEnd() {
     if (MainView* view = mainView()) view->recordingEnd();
+}
+
+bool Application::outputRecording() const {
+    return mainView() ? mainView()->outputRecording() : false;
+}
+
+void Application::outputRecordingStart() {
+    if (MainView* view = mainView()) view->outputRecordingStart();
+}
+
+void Application::outputRecordingEnd(bool resample) {
+    if (MainView* view = mainView()) view->outputRecordingEnd(resample);
 }
 
 void Application::loadFile(const std::string& path) {

@@ -99,6 +99,9 @@ public:
     bool recording() const override;
     void recordingStart() override;
     void recordingEnd() override;
+    bool outputRecording() const override;
+    void outputRecordingStart() override;
+    void outputRecordingEnd(bool resample) override;
     void loadFile(const std::string& path) override;
     // A file opened at start (the command line, a saved session): loaded once the strip has been
     // measured, so that "auto slice" finds its slices. A missing file is logged and skipped.

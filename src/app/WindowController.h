@@ -13,7 +13,8 @@
 //   each finger: controller.stripTouch(phase, touch);  // strip points
 //   all fingers gone at once: controller.cancelStripTouches();
 //   keys:        currentBar(), secondaryBar(), showBar(n), mainView()->recording...
-//   a drop:      mainView()->loadFile(path), then resetTransposition()
+//   a drop:      mainView()->loadFile(path), then resetTransposition() (a resampled take too,
+//                unless the host gives the instrument its own take loader)
 
 #include <array>
 #include <filesystem>
@@ -101,6 +102,13 @@ public:
     }
     void recordingEnd() override {
         if (mainView_) mainView_->recordingEnd();
+    }
+    bool outputRecording() const override { return mainView_ && mainView_->outputRecording(); }
+    void outputRecordingStart() override {
+        if (mainView_) mainView_->outputRecordingStart();
+    }
+    void outputRecordingEnd(bool resample) override {
+        if (mainView_) mainView_->outputRecordingEnd(resample);
     }
 
     // The instrument, or null until the bar first asks for "com.vornik.main".

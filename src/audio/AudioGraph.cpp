@@ -48,6 +48,9 @@ void AudioGraph::renderBlock(float* left, float* right, int frames) {
     reverb_.process(left, right, left, right, frames);
     // The main mix passes the reverb's output on at unity gain; the oscilloscope sees it.
     tap_.write(left, right, frames);
+    if (MixListener* listener = listener_.load(std::memory_order_acquire)) {
+        listener->mixRendered(left, right, frames);
+    }
 }
 
 }  // namespace vornik

@@ -1,4 +1,4 @@
-// The space bar and r on a manual clock: short and long presses, auto-repeat, capital R.
+// The space bar, r and o on a manual clock: short and long presses, auto-repeat, capital R.
 
 #include <SDL_keyboard.h>
 #include <gtest/gtest.h>
@@ -27,6 +27,12 @@ protected:
     bool recording() const override { return isRecording; }
     void recordingStart() override { calls.push_back("recordingStart"), isRecording = true; }
     void recordingEnd() override { calls.push_back("recordingEnd"), isRecording = false; }
+    bool outputRecording() const override { return isTaking; }
+    void outputRecordingStart() override { calls.push_back("outputStart"), isTaking = true; }
+    void outputRecordingEnd(bool resample) override {
+        calls.push_back(resample ? "outputEnd resample" : "outputEnd"), isTaking = false;
+    }
+
     Calls take() { return std::exchange(calls, {}); }
     // Presses, holds and releases `key`; returns what it did.
     Calls press(const char* key, double hold) {
@@ -36,7 +42,7 @@ protected:
         return take();
     }
     int current = 0, secondary = 1;
-    bool isRecording = false;
+    bool isRecording = false, isTaking = false;
     Calls calls;
     ManualClock clock;
     Keys keys{clock, *this};
@@ -65,6 +71,24 @@ TEST_F(KeysTest, RStartsAndStopsRecordingAndSpaceWaitsMeanwhile) {
     // A long press that itself ended a recording still ends it again on release.
     isRecording = true;
     EXPECT_EQ(press("r", 0.6), (Calls{"recordingEnd", "recordingEnd"}));
+}
+
+TEST_F(KeysTest, OTakesTheOutputLikeRAndShiftOMakesTheTakeTheSample) {
+    showBar(2);
+    take();
+    EXPECT_EQ(press("o", 0.1), Calls{"outputStart"});  // the bar stays: the performance goes on
+    EXPECT_EQ(press(" ", 0.1), Calls{"showBar 0"});    // and the bars still switch
+    EXPECT_EQ(press("o", 0.1), Calls{"outputEnd"});
+    EXPECT_EQ(press("o", 2.0), (Calls{"outputStart", "outputEnd"}));
+    EXPECT_EQ(press("O", 0.1), Calls{"outputStart"});
+    EXPECT_EQ(press("O", 2.0), Calls{"outputEnd resample"});  // its release finds no take
+    // One key: Shift at the release decides.
+    keys.keyDown("o", false);
+    clock.advance(1.0);
+    keys.keyUp("O");
+    EXPECT_EQ(take(), (Calls{"outputStart", "outputEnd resample"}));
+    isTaking = true;
+    EXPECT_EQ(press("r", 0.1), (Calls{"showBar 0", "recordingStart"}));
 }
 
 TEST_F(KeysTest, RepeatsCapitalROtherKeysAndUnseenPressesDoNothing) {
@@ -101,7 +125,9 @@ TEST(KeysCharactersTest, MapsSdlKeysToCharacters) {
                                         {SDLK_r, KMOD_CAPS, "R"},
                                         {SDLK_SPACE, KMOD_LALT, ""},
                                         {SDLK_r, KMOD_LCTRL, ""},
-                                        {SDLK_a, KMOD_NONE, ""}}) {
+                                        {SDLK_a, KMOD_NONE, ""},
+                                        {SDLK_o, KMOD_RSHIFT, "O"},
+                                        {SDLK_o, KMOD_CAPS, "o"}}) {
         EXPECT_EQ(keyCharacters(key, mod), characters) << key << " " << mod;
     }
 }

@@ -1,5 +1,5 @@
 // The whole instrument played from scripts: each mode heard where the finger is, a load while
-// voices sound, a recording fed from a file, and effects heard in the mix.
+// voices sound, a recording fed from a file, effects heard in the mix, and a take of the output.
 
 #include <gtest/gtest.h>
 
@@ -139,4 +139,35 @@ TEST(RenderPlay, AHugeFloatSampleIsClampedAndLeavesTheEffectsClean) {
     EXPECT_EQ(r.exitCode, 0) << r.errors;  // every sample of the mix finite
     EXPECT_NE(r.errors.find("Clamped 96000 samples of"), std::string::npos) << r.errors;
     EXPECT_GT(peak(r.mix, 0, 1.1, 1.4), 0.1f);  // the good sample after it sounds
+}
+
+TEST(RenderPlay, ATakeIsTheMixAndShiftOMakesItTheSampleSlicedAtItsHits) {
+    RenderDir dir;
+    dir.writeSample("ramp.wav", 96000, [](int i) { return 0.2f + i / 192000.0f; });
+    // The reverb and a transposition in the take; hits at 0.4 s and 0.9 s.
+    const RenderRun r = dir.run(
+        "length 2\nat 0 load ramp.wav\nat 0 set reverb 0.5\nat 0.6 set transpose 3\n"
+        "at 0.2 key o down\nat 0.25 key o up\nat 0.4 down 1 100\nat 0.5 up 1\n"
+        "at 0.9 down 1 600\nat 1.0 up 1\nat 1.5 key O down\nat 1.55 key O up\n"
+        "at 1.8 dump state.json\n",
+        "--takes " + (dir.path() / "takes").string());
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    const auto at = r.output.find("take: ");
+    ASSERT_NE(at, std::string::npos) << r.output;
+    const std::filesystem::path take = r.output.substr(at + 6, r.output.find('\n', at) - at - 6);
+    EXPECT_EQ(take.parent_path(), dir.path() / "takes");
+    // From the block at 0.2 s to the one before 1.5 s: the mix there, sample for sample.
+    const std::size_t start = 9600, end = 72000;
+    const std::vector<float> t = vornik::test::readWav(take);
+    ASSERT_EQ(t.size(), 2 * (end - start));
+    EXPECT_TRUE(std::equal(t.begin(), t.end(), r.mix.begin() + 2 * start));
+    EXPECT_GT(peak(t, 0, 0.2, 0.3), 0.1f);
+    // It is the sample now, at its own pitch, sliced at the hits: 9600 and 33600 frames in.
+    const std::string state = readFile(dir.path() / "state.json");
+    EXPECT_NE(state.find("\"fileBufferLength\": 62400,"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"transpose\": 0,"), std::string::npos) << state;
+    for (const char* pos : {"{\"pos\": 0,", "{\"pos\": 0.1538461", "{\"pos\": 0.5384615"}) {
+        EXPECT_NE(state.find(pos), std::string::npos) << pos << "\n" << state;
+    }
+    EXPECT_EQ(state.find("{\"pos\"", state.find("{\"pos\": 0.5384615") + 1), std::string::npos);
 }

@@ -15,8 +15,21 @@ namespace vornik::test {
 struct RenderRun {
     int exitCode = -1;
     std::string errors;      // what the tool wrote on stderr
+    std::string output;      // and on stdout
     std::vector<float> mix;  // interleaved stereo
 };
+
+// A WAV file's frames, interleaved.
+inline std::vector<float> readWav(const std::filesystem::path& path) {
+    std::vector<float> data;
+    SF_INFO info{};
+    if (SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info)) {
+        data.resize(static_cast<std::size_t>(info.frames) * info.channels);
+        sf_readf_float(f, data.data(), info.frames);
+        sf_close(f);
+    }
+    return data;
+}
 
 class RenderDir {
 public:
@@ -56,23 +69,21 @@ public:
         std::ofstream(scriptFile) << script;
         const auto out = dir_ / "out.wav";
         const auto err = dir_ / "stderr.txt";
+        const auto output = dir_ / "stdout.txt";
         std::filesystem::remove(out);
         const char* build = std::getenv("VORNIK_BUILD_DIR");
         const std::string tool = std::string(build ? build : ".") + "/tools/render/vornik-render";
         const std::string command = "\"" + tool + "\" \"" + scriptFile.string() + "\" -o \"" +
                                     out.string() + "\" " + extraArgs + " 2> \"" + err.string() +
-                                    "\"";
+                                    "\" > \"" + output.string() + "\"";
         RenderRun r;
         const int status = std::system(command.c_str());
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         std::ifstream e(err);
         r.errors.assign(std::istreambuf_iterator<char>(e), {});
-        SF_INFO info{};
-        if (SNDFILE* f = sf_open(out.c_str(), SFM_READ, &info)) {
-            r.mix.resize(static_cast<std::size_t>(info.frames) * info.channels);
-            sf_readf_float(f, r.mix.data(), info.frames);
-            sf_close(f);
-        }
+        std::ifstream o(output);
+        r.output.assign(std::istreambuf_iterator<char>(o), {});
+        r.mix = readWav(out);
         return r;
     }
 

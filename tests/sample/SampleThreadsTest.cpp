@@ -1,5 +1,6 @@
-// The recorder's three threads (capture, writer, main metering) and loads while the audio thread
-// renders: no race (ThreadSanitizer in CI), no torn frame.
+// The recorder's three threads (capture, writer, main metering), the output recorder's (audio,
+// writer, main marking hits) and loads while the audio thread renders: no race (ThreadSanitizer in
+// CI), no torn frame, nothing allocated or locked on the real-time side.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,9 @@
 #include <thread>
 
 #include "SampleTestFiles.h"
+#include "sample/AudioFileReader.h"
 #include "sample/CaptureSourceFile.h"
+#include "sample/OutputRecorder.h"
 #include "sample/Recorder.h"
 #include "support/LogLines.h"
 
@@ -139,4 +142,52 @@ TEST(SampleLoadThreads, MainThreadLoadsWhileAudioRenders) {
     EXPECT_EQ(view.mixer().sample().retiredCount(), 0u);
     EXPECT_EQ(view.audioFileChannelCount(), 3);  // the last file was c.wav
     EXPECT_FALSE(nonFinite.load());
+}
+
+TEST(OutputRecorderThreads, TakesStartAndStopWhileTheAudioThreadCopiesEveryBlock) {
+    TempDir dir;
+    OutputRecorder rec(dir.path(), 2048);
+    // The audio side: 64-frame blocks of a counter (left k / 2^20, right minus that) as the graph
+    // hands them on, paced so that the small ring does not overflow.
+    constexpr std::uint32_t kWrap = 1 << 20;
+    const auto value = [](std::uint32_t k) { return static_cast<float>(k % kWrap) / kWrap; };
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        float left[64], right[64];
+        for (std::uint32_t k = 0; !done;) {
+            for (int i = 0; i < 64; ++i, ++k) right[i] = -(left[i] = value(k));
+            while (!done && rec.captureRoom() < 64) std::this_thread::yield();
+            rec.mixRendered(left, right, 64);
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+    });
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(rec.start());
+        for (int i = 0; i < 20; ++i) {
+            rec.markCue();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        rec.stop();
+        rec.waitFinished();
+        const OutputRecorder::Take& take = rec.lastTake();
+        EXPECT_EQ(take.problem, "");
+        const DecodedAudio file = decodeAudioFile(take.path);
+        ASSERT_TRUE(file.readComplete()) << take.path;
+        ASSERT_EQ(file.framesRead, take.frames);
+        // Whole blocks, whole frames, in order, none missing.
+        const float* left = file.snapshot->left;
+        const auto first = static_cast<std::uint32_t>(left[0] * kWrap);
+        std::uint64_t wrong = first % 64;
+        for (std::uint32_t i = 0; i < take.frames; ++i) {
+            wrong += left[i] != value(first + i) || file.snapshot->right[i] != -left[i];
+        }
+        EXPECT_EQ(wrong, 0u);
+        // Each hit at a block's start, in order, as many as the take reports.
+        const std::vector<std::uint32_t>& cues = file.snapshot->cues;
+        EXPECT_EQ(cues.size(), take.cues);
+        EXPECT_GT(cues.size(), 1u);
+        for (std::uint32_t cue : cues) EXPECT_EQ(cue % 64, 0u);
+    }
+    done = true;
+    audio.join();
 }
