@@ -72,14 +72,14 @@ inline void mixTwoFrame(const SampleSnapshot& s, const mix::Heads& h, float* lef
     right[n] += crossfade(readAt(s.right, p), readAt(s.right, q), w) * g;
 }
 
-void scalarOne(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right, int begin,
-               int end) {
-    for (int n = begin; n < end; ++n) mixOneFrame(s, h, left, right, n);
+void scalarOne(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
+               int frames) {
+    for (int n = 0; n < frames; ++n) mixOneFrame(s, h, left, right, n);
 }
 
-void scalarTwo(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right, int begin,
-               int end) {
-    for (int n = begin; n < end; ++n) mixTwoFrame(s, h, left, right, n);
+void scalarTwo(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
+               int frames) {
+    for (int n = 0; n < frames; ++n) mixTwoFrame(s, h, left, right, n);
 }
 
 #if defined(__x86_64__)
@@ -160,12 +160,12 @@ inline void add4(float* out, __m128 x, __m128 g, __m128 live) {
     _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_and_ps(_mm_mul_ps(x, g), live)));
 }
 
-void sse2One(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right, int begin,
-             int end) {
+void sse2One(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
+             int frames) {
     const __m128d lo = _mm_set1_pd(2.0), hi = _mm_set1_pd(upperInterior(s));
     const bool mono = s.left == s.right;
-    int n = begin;
-    for (; n + 4 <= end; n += 4) {
+    int n = 0;
+    for (; n + 4 <= frames; n += 4) {
         const __m128 g = _mm_loadu_ps(h.gain + n);
         const __m128 live = _mm_cmpneq_ps(g, _mm_setzero_ps());
         if (_mm_movemask_ps(live) == 0) continue;
@@ -178,15 +178,15 @@ void sse2One(const SampleSnapshot& s, const mix::Heads& h, float* left, float* r
         add4(left + n, l, g, live);
         add4(right + n, mono ? l : read4(s.right, f), g, live);
     }
-    for (; n < end; ++n) mixOneFrame(s, h, left, right, n);
+    for (; n < frames; ++n) mixOneFrame(s, h, left, right, n);
 }
 
-void sse2Two(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right, int begin,
-             int end) {
+void sse2Two(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
+             int frames) {
     const __m128d lo = _mm_set1_pd(2.0), hi = _mm_set1_pd(upperInterior(s));
     const bool mono = s.left == s.right;
-    int n = begin;
-    for (; n + 4 <= end; n += 4) {
+    int n = 0;
+    for (; n + 4 <= frames; n += 4) {
         const __m128 g = _mm_loadu_ps(h.gain + n);
         const __m128 live = _mm_cmpneq_ps(g, _mm_setzero_ps());
         if (_mm_movemask_ps(live) == 0) continue;
@@ -201,7 +201,7 @@ void sse2Two(const SampleSnapshot& s, const mix::Heads& h, float* left, float* r
             mono ? l : crossfade4(read4(s.right, f), read4(s.right, b), h.weight, n);
         add4(right + n, r, g, live);
     }
-    for (; n < end; ++n) mixTwoFrame(s, h, left, right, n);
+    for (; n < frames; ++n) mixTwoFrame(s, h, left, right, n);
 }
 
 // ---- AVX2: eight frames of one voice in the lanes (frames 0-3 low, 4-7 high).
@@ -228,22 +228,38 @@ struct Frames8 {
 
 // Index and fraction of eight positions, or false when any of them is not interior: its index
 // is below 2 or above cap - 3 (NaN and positions past 32-bit indexes convert to INT32_MIN).
-// Frames n to n + 7 of a track, four in each register.
-VORNIK_AVX2 inline void load8(const mix::Track& t, int n, __m256d& a, __m256d& b) {
-    if (t.values) {
-        a = _mm256_loadu_pd(t.values + n);
-        b = _mm256_loadu_pd(t.values + n + 4);
-        return;
-    }
+// A track read eight frames at a time from frame n on: the planned values, or start + k x step
+// moved on by 8 x step (exact as the formula: every value is a multiple of the binade's ulp).
+struct Cursor8 {
+    const double* values;
+    __m256d a, b, step8;
+};
+
+VORNIK_AVX2 inline Cursor8 cursor8(const mix::Track& t, int n) {
+    if (t.values) return {t.values + n, _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
     const __m256d k = _mm256_add_pd(_mm256_set1_pd(n), _mm256_setr_pd(0.0, 1.0, 2.0, 3.0));
     const __m256d step = _mm256_set1_pd(t.step), start = _mm256_set1_pd(t.start);
-    a = _mm256_add_pd(start, _mm256_mul_pd(k, step));
-    b = _mm256_add_pd(start, _mm256_mul_pd(_mm256_add_pd(k, _mm256_set1_pd(4.0)), step));
+    return {nullptr, _mm256_add_pd(start, _mm256_mul_pd(k, step)),
+            _mm256_add_pd(start, _mm256_mul_pd(_mm256_add_pd(k, _mm256_set1_pd(4.0)), step)),
+            _mm256_mul_pd(_mm256_set1_pd(8.0), step)};
 }
 
-VORNIK_AVX2 inline bool locate8(const mix::Track& pos, int n, __m256i lastIndex, Frames8& f) {
+VORNIK_AVX2 inline void next8(Cursor8& c, __m256d& a, __m256d& b) {
+    if (c.values) {
+        a = _mm256_loadu_pd(c.values);
+        b = _mm256_loadu_pd(c.values + 4);
+        c.values += 8;
+        return;
+    }
+    a = c.a;
+    b = c.b;
+    c.a = _mm256_add_pd(c.a, c.step8);
+    c.b = _mm256_add_pd(c.b, c.step8);
+}
+
+VORNIK_AVX2 inline bool locate8(Cursor8& pos, __m256i lastIndex, Frames8& f) {
     __m256d p0, p1;
-    load8(pos, n, p0, p1);
+    next8(pos, p0, p1);
     const __m128i i0 = _mm256_cvttpd_epi32(p0), i1 = _mm256_cvttpd_epi32(p1);
     const __m256i i = _mm256_set_m128i(i1, i0);
     const __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(2), i),
@@ -277,9 +293,9 @@ struct Weights8 {
     __m256 main, second;
 };
 
-VORNIK_AVX2 inline Weights8 weights8(const mix::Track& w, int n) {
+VORNIK_AVX2 inline Weights8 weights8(Cursor8& w) {
     __m256d w0, w1;
-    load8(w, n, w0, w1);
+    next8(w, w0, w1);
     const __m256 second = _mm256_set_m128(_mm256_cvtpd_ps(w1), _mm256_cvtpd_ps(w0));
     return {_mm256_sub_ps(_mm256_set1_ps(1.0f), second), second};
 }
@@ -304,7 +320,7 @@ inline std::int32_t lastInterior(const SampleSnapshot& s) {
 }
 
 VORNIK_AVX2 void avx2One(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
-                         int begin, int end) {
+                         int frames) {
     const __m256i last = _mm256_set1_epi32(lastInterior(s));
     const float *planeL = s.left, *planeR = s.right, *gain = h.gain;
     // First every group's indexes and fractions, then the reads: the conversions' latency is
@@ -312,8 +328,9 @@ VORNIK_AVX2 void avx2One(const SampleSnapshot& s, const mix::Heads& h, float* le
     Frames8 f[Mixer::kRunFrames / 8];
     bool inside[Mixer::kRunFrames / 8];
     int groups = 0;
-    for (int n = begin; n + 8 <= end; n += 8, ++groups) inside[groups] = locate8(h.pos, n, last, f[groups]);
-    int n = begin;
+    Cursor8 pos = cursor8(h.pos, 0);
+    for (int n = 0; n + 8 <= frames; n += 8, ++groups) inside[groups] = locate8(pos, last, f[groups]);
+    int n = 0;
     for (int k = 0; k < groups; ++k, n += 8) {
         const __m256 g = _mm256_loadu_ps(gain + n);
         const __m256 live = _mm256_cmp_ps(g, _mm256_setzero_ps(), _CMP_NEQ_UQ);
@@ -327,37 +344,40 @@ VORNIK_AVX2 void avx2One(const SampleSnapshot& s, const mix::Heads& h, float* le
         add8(left + n, l, g, live, lanes == 0xFF);
         add8(right + n, planeR == planeL ? l : read8(planeR, f[k]), g, live, lanes == 0xFF);
     }
-    for (; n < end; ++n) mixOneFrame(s, h, left, right, n);
+    for (; n < frames; ++n) mixOneFrame(s, h, left, right, n);
 }
 
 VORNIK_AVX2 void avx2Two(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
-                         int begin, int end) {
+                         int frames) {
     const __m256i last = _mm256_set1_epi32(lastInterior(s));
     const float *planeL = s.left, *planeR = s.right, *gain = h.gain;
     Frames8 f[Mixer::kRunFrames / 8], b[Mixer::kRunFrames / 8];
     bool inside[Mixer::kRunFrames / 8];
     int groups = 0;
-    for (int n = begin; n + 8 <= end; n += 8, ++groups) {
-        inside[groups] = locate8(h.pos, n, last, f[groups]) && locate8(h.second, n, last, b[groups]);
+    Cursor8 pos = cursor8(h.pos, 0), second = cursor8(h.second, 0);
+    for (int n = 0; n + 8 <= frames; n += 8, ++groups) {
+        const bool main = locate8(pos, last, f[groups]);
+        inside[groups] = locate8(second, last, b[groups]) && main;
     }
-    int n = begin;
+    Cursor8 weight = cursor8(h.weight, 0);
+    int n = 0;
     for (int k = 0; k < groups; ++k, n += 8) {
         const __m256 g = _mm256_loadu_ps(gain + n);
         const __m256 live = _mm256_cmp_ps(g, _mm256_setzero_ps(), _CMP_NEQ_UQ);
         const int lanes = _mm256_movemask_ps(live);
+        const Weights8 w = weights8(weight);
         if (lanes == 0) continue;
         if (!inside[k]) {
             for (int j = n; j < n + 8; ++j) mixTwoFrame(s, h, left, right, j);
             continue;
         }
-        const Weights8 w = weights8(h.weight, n);
         const __m256 l = crossfade8(read8(planeL, f[k]), read8(planeL, b[k]), w);
         add8(left + n, l, g, live, lanes == 0xFF);
         const __m256 r =
             planeR == planeL ? l : crossfade8(read8(planeR, f[k]), read8(planeR, b[k]), w);
         add8(right + n, r, g, live, lanes == 0xFF);
     }
-    for (; n < end; ++n) mixTwoFrame(s, h, left, right, n);
+    for (; n < frames; ++n) mixTwoFrame(s, h, left, right, n);
 }
 
 #endif

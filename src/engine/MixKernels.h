@@ -28,12 +28,12 @@ struct Heads {
     const float* gain;  // amp x envelope, narrowed to float; 0 adds nothing
 };
 
-// Adds frames [begin, end) of one voice into both channels: one head read, or two heads
+// Adds `frames` frames of one voice into both channels: one head read, or two heads
 // crossfaded: (1 - w) x main in double narrowed, plus w x second in double, narrowed, in the
 // scalar path; the same in single precision in the others (within 1e-6 for samples within
 // +-1), so that eight frames cost little more than two one-head reads.
 using MixFunction = void (*)(const SampleSnapshot& s, const Heads& h, float* left, float* right,
-                             int begin, int end);
+                             int frames);
 
 struct Kernels {
     MixFunction oneHead;

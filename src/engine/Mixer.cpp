@@ -66,7 +66,6 @@ struct Mixer::Slot {
     alignas(32) double values[3][kRunFrames];  // the tracks' planned values, where planned
     alignas(32) double envelope[kRunFrames];   // up to the plateau, then it holds still
     alignas(32) float gain[kRunFrames];
-    bool twoHeads[kRunFrames];
     mix::Track track[3];
     int plateau;  // the envelope's first frame of rest (frames: none)
     // The steering fields, read once for the run.
@@ -190,25 +189,6 @@ void runChains(Chain* chains, int count, int frames) {
         }
         c[0].value = v0, c[1].value = v1, c[2].value = v2, c[3].value = v3;
         c[4].value = v4, c[5].value = v5, c[6].value = v6, c[7].value = v7;
-    }
-}
-
-// Asks for the cache lines of both planes that a head at `pos` reads over the next run, so
-// that they arrive while the other voices play: the sample is far larger than the caches and
-// every voice reads its own part of it.
-inline void prefetchNextRun(const SampleSnapshot& s, double pos, double rate) {
-    double a = pos - 2.0, b = pos + rate * Mixer::kRunFrames + 3.0;
-    if (a > b) std::swap(a, b);
-    const double cap = s.capacity;
-    if (!(a < cap && b > 0.0)) return;  // outside the buffer, or NaN
-    const auto first = static_cast<std::size_t>(a > 0.0 ? a : 0.0);
-    const std::size_t last = std::min(static_cast<std::size_t>(b < cap ? b : cap),
-                                      first + 4 * Mixer::kRunFrames);
-    constexpr std::size_t kLineFloats = 16;
-    for (std::size_t i = first; i < last + kLineFloats; i += kLineFloats) {
-        const std::size_t k = std::min(i, last - 1);
-        __builtin_prefetch(s.left + k);
-        __builtin_prefetch(s.right + k);
     }
 }
 
@@ -395,8 +375,7 @@ void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, f
                                           sl.envelope, frames);
                 planGains(sl.amp, sl.envelope, sl.gain, frames, sl.plateau);
             }
-            prefetchNextRun(s, x.pos, rate);
-            kernels_.oneHead(s, sl.heads(), left, right, 0, frames);
+            kernels_.oneHead(s, sl.heads(), left, right, frames);
             break;
         }
         case Playhead::kTape: {
@@ -420,8 +399,7 @@ void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, f
                 }
                 x.pos = p;
             }
-            prefetchNextRun(s, x.pos, rate);
-            kernels_.oneHead(s, sl.heads(), left, right, 0, frames);
+            kernels_.oneHead(s, sl.heads(), left, right, frames);
             break;
         }
         case Playhead::kLooper: {
@@ -437,49 +415,45 @@ void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, f
                     return p > frameEnd || p < frameStart;
                 });
             }
-            std::fill(sl.twoHeads, sl.twoHeads + from, sl.crossfadeSums);
             if (from == frames) {
                 (sl.crossfadeSums ? kernels_.twoHeads : kernels_.oneHead)(s, sl.heads(), left,
-                                                                          right, 0, frames);
-            } else {
-                double* pos = sl.write(Slot::kPos, frames);
-                double* second = sl.write(Slot::kSecond, frames);
-                double* weight = sl.write(Slot::kWeight, frames);
-                double p = pos[from];
-                double q = sl.crossfadeSums ? second[from] : x.second;
-                double cf = sl.crossfadeSums ? weight[from] : x.phase;
-                for (int n = from; n < frames; ++n) {
-                    pos[n] = p;
-                    // A crossfade moves only in frames that sound.
-                    const bool two = sl.envelopeAt(n) != 0.0 && cf != kLooperIdle;
-                    sl.twoHeads[n] = two;
-                    if (two) {
-                        second[n] = q;
-                        weight[n] = cf;
-                        q += rate;
-                        cf += kLooperCrossfadeStep;
-                        if (cf > 1.0) {  // the handover: the second head becomes the main one
-                            p = q;
-                            cf = kLooperIdle;
-                        }
-                    }
-                    p += rate;
-                    if (cf == kLooperIdle && (p > frameEnd || p < frameStart)) {
-                        q = frameStart;  // a crossfade back to the start
-                        cf = 0.0;
+                                                                          right, frames);
+                break;
+            }
+            // A run with a crossfade in part of it plays two heads throughout: frames without
+            // one read the main head twice, at weight 0.
+            double* pos = sl.write(Slot::kPos, frames);
+            double* second = sl.write(Slot::kSecond, frames);
+            double* weight = sl.write(Slot::kWeight, frames);
+            if (!sl.crossfadeSums) {
+                std::copy_n(pos, from, second);
+                std::fill_n(weight, from, 0.0);
+            }
+            double p = pos[from];
+            double q = sl.crossfadeSums ? second[from] : x.second;
+            double cf = sl.crossfadeSums ? weight[from] : x.phase;
+            for (int n = from; n < frames; ++n) {
+                pos[n] = second[n] = p;
+                weight[n] = 0.0;
+                // A crossfade moves only in frames that sound.
+                if (sl.envelopeAt(n) != 0.0 && cf != kLooperIdle) {
+                    second[n] = q;
+                    weight[n] = cf;
+                    q += rate;
+                    cf += kLooperCrossfadeStep;
+                    if (cf > 1.0) {  // the handover: the second head becomes the main one
+                        p = q;
+                        cf = kLooperIdle;
                     }
                 }
-                x.pos = p, x.second = q, x.phase = cf;
-                for (int begin = 0; begin < frames;) {
-                    int end = begin + 1;
-                    while (end < frames && sl.twoHeads[end] == sl.twoHeads[begin]) ++end;
-                    (sl.twoHeads[begin] ? kernels_.twoHeads : kernels_.oneHead)(
-                        s, sl.heads(), left, right, begin, end);
-                    begin = end;
+                p += rate;
+                if (cf == kLooperIdle && (p > frameEnd || p < frameStart)) {
+                    q = frameStart;  // a crossfade back to the start
+                    cf = 0.0;
                 }
             }
-            prefetchNextRun(s, x.pos, rate);
-            if (x.phase != kLooperIdle) prefetchNextRun(s, x.second, rate);
+            x.pos = p, x.second = q, x.phase = cf;
+            kernels_.twoHeads(s, sl.heads(), left, right, frames);
             break;
         }
         case Playhead::kBow: {
@@ -506,9 +480,7 @@ void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, f
                 }
                 x.pos = p, x.second = q, x.phase = ba;
             }
-            prefetchNextRun(s, x.pos, rate);
-            prefetchNextRun(s, x.second, rate);
-            kernels_.twoHeads(s, sl.heads(), left, right, 0, frames);
+            kernels_.twoHeads(s, sl.heads(), left, right, frames);
             break;
         }
         default:
