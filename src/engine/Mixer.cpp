@@ -18,7 +18,9 @@ bool mixPathAvailable(MixPath path) {
         case MixPath::kSse2:
             return true;
         case MixPath::kAvx2:
-            return mix::cpuHasAvx2();
+            return mix::cpuHas("avx2");
+        case MixPath::kAvx512:
+            return mix::cpuHas("avx2") && mix::cpuHas("avx512f");
 #endif
         default:
             return false;
@@ -26,7 +28,7 @@ bool mixPathAvailable(MixPath path) {
 }
 
 MixPath fastestMixPath() {
-    for (MixPath p : {MixPath::kAvx2, MixPath::kSse2}) {
+    for (MixPath p : {MixPath::kAvx512, MixPath::kAvx2, MixPath::kSse2}) {
         if (mixPathAvailable(p)) return p;
     }
     return MixPath::kScalar;
@@ -37,6 +39,9 @@ bool Mixer::setPath(MixPath path) {
     path_ = path;
     switch (path) {
 #if defined(__x86_64__)
+        case MixPath::kAvx512:
+            kernels_ = mix::avx512Kernels();
+            break;
         case MixPath::kAvx2:
             kernels_ = mix::avx2Kernels();
             break;
@@ -90,7 +95,10 @@ struct Mixer::Slot {
 Mixer::Mixer() : slots_(new Slot[kBatchVoices + 1]) {
     setPath(fastestMixPath());
     static constexpr std::pair<const char*, MixPath> kNames[] = {
-        {"scalar", MixPath::kScalar}, {"sse2", MixPath::kSse2}, {"avx2", MixPath::kAvx2}};
+        {"scalar", MixPath::kScalar},
+        {"sse2", MixPath::kSse2},
+        {"avx2", MixPath::kAvx2},
+        {"avx512", MixPath::kAvx512}};
     if (const char* forced = std::getenv("VORNIK_MIX_PATH")) {
         for (const auto& [name, path] : kNames) {
             if (std::strcmp(forced, name) == 0) setPath(path);
@@ -170,10 +178,11 @@ inline bool binadeStep(double p, double r, int frames, double& step) {
     return true;
 }
 
-// Runs the chains eight at a time, so that their additions overlap instead of each waiting for
-// the one before. `chains` holds a multiple of eight (padded with spare ones).
+// Runs the chains eight (then four) at a time, so that their additions overlap instead of each
+// waiting for the one before. `count` is a multiple of four (padded with spare chains).
 void runChains(Chain* chains, int count, int frames) {
-    for (int i = 0; i < count; i += 8) {
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
         Chain* c = chains + i;
         double v0 = c[0].value, v1 = c[1].value, v2 = c[2].value, v3 = c[3].value;
         double v4 = c[4].value, v5 = c[5].value, v6 = c[6].value, v7 = c[7].value;
@@ -189,6 +198,17 @@ void runChains(Chain* chains, int count, int frames) {
         }
         c[0].value = v0, c[1].value = v1, c[2].value = v2, c[3].value = v3;
         c[4].value = v4, c[5].value = v5, c[6].value = v6, c[7].value = v7;
+    }
+    if (i < count) {
+        Chain* c = chains + i;
+        double v0 = c[0].value, v1 = c[1].value, v2 = c[2].value, v3 = c[3].value;
+        const double s0 = c[0].step, s1 = c[1].step, s2 = c[2].step, s3 = c[3].step;
+        double *o0 = c[0].out, *o1 = c[1].out, *o2 = c[2].out, *o3 = c[3].out;
+        for (int n = 0; n < frames; ++n) {
+            o0[n] = v0, o1[n] = v1, o2[n] = v2, o3[n] = v3;
+            v0 += s0, v1 += s1, v2 += s2, v3 += s3;
+        }
+        c[0].value = v0, c[1].value = v1, c[2].value = v2, c[3].value = v3;
     }
 }
 
@@ -300,7 +320,8 @@ void Mixer::planBatch(Voice* voices, int count, int frames) {
         sl.frameEnd = v.frameEnd();
         sl.amp = v.amp();
         sl.crossfadeSums = false;
-        sl.track[Slot::kSecond] = sl.track[Slot::kWeight] = {nullptr, 0.0, 0.0};
+        sl.track[Slot::kSecond] = mix::Track{nullptr, 0.0, 0.0};
+        sl.track[Slot::kWeight] = mix::Track{nullptr, 0.0, 0.0};
         bool silent = false;
         if (x.mode != Playhead::kSlicer) {
             sl.plateau = planEnvelope(x.envelope, sl.fadeOut, sl.held, rise_, release_,
@@ -318,9 +339,9 @@ void Mixer::planBatch(Voice* voices, int count, int frames) {
             sum(x.phase, kLooperCrossfadeStep, sl, Slot::kWeight);
         }
     }
-    // Spare chains up to a multiple of eight, written into a spare slot.
+    // Spare chains up to a multiple of four, written into a spare slot.
     double spare = 0.0;
-    while (used % 8 != 0) chains[used++] = {0.0, 0.0, slots_[kBatchVoices].values[0], &spare};
+    while (used % 4 != 0) chains[used++] = {0.0, 0.0, slots_[kBatchVoices].values[0], &spare};
     runChains(chains, used, frames);
     // Where the heads end unless an event comes.
     for (int i = 0; i < used; ++i) *chains[i].result = chains[i].value;

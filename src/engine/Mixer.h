@@ -20,9 +20,10 @@ using VoicePool = std::array<Playhead, kVoiceCount>;
 // last frame for positions beyond it (a position of -1 or below included). Thread: any.
 float readSample(const float* plane, double position, std::uint32_t capacity);
 
-// How the mixer reads and mixes the sample: frame by frame, or eight (AVX2) or four (SSE2)
-// frames of one voice at a time. All give the same positions, envelopes and mix.
-enum class MixPath { kScalar, kSse2, kAvx2 };
+// How the mixer reads and mixes the sample: frame by frame, or four (SSE2), eight (AVX2) or
+// sixteen (AVX-512) frames of one voice at a time. All give the same positions and envelopes,
+// and the same mix within 1e-6 (for samples within +-1).
+enum class MixPath { kScalar, kSse2, kAvx2, kAvx512 };
 
 // Whether this machine can run `path`, and the fastest path it can. Thread: any.
 bool mixPathAvailable(MixPath path);
@@ -39,7 +40,7 @@ public:
     static constexpr double kBowLeadSeconds = 0.08;
 
     // Takes the fastest path the machine has, or the one VORNIK_MIX_PATH names (scalar, sse2,
-    // avx2) when the machine can run it.
+    // avx2, avx512) when the machine can run it.
     Mixer();
     ~Mixer();
     Mixer(const Mixer&) = delete;

@@ -158,7 +158,7 @@ TEST(MixerPaths, EveryPathRendersTheReferenceScene) {
     ASSERT_FALSE(mix.empty()) << "no reference at " << referencePath(false);
 
     int tested = 0;
-    for (MixPath path : {MixPath::kScalar, MixPath::kSse2, MixPath::kAvx2}) {
+    for (MixPath path : {MixPath::kScalar, MixPath::kSse2, MixPath::kAvx2, MixPath::kAvx512}) {
         Mixer m;
         if (!m.setPath(path)) continue;  // not on this machine
         ++tested;
@@ -175,5 +175,6 @@ TEST(MixerPaths, EveryPathRendersTheReferenceScene) {
                                                 << i / 7 % kSceneVoices << ", field " << i % 7;
         }
     }
-    EXPECT_EQ(tested, 1 + mixPathAvailable(MixPath::kSse2) + mixPathAvailable(MixPath::kAvx2));
+    EXPECT_EQ(tested, 1 + mixPathAvailable(MixPath::kSse2) + mixPathAvailable(MixPath::kAvx2) +
+                          mixPathAvailable(MixPath::kAvx512));
 }
