@@ -18,8 +18,18 @@ public:
     // Thread: main, while no render call runs.
     virtual void prepare(double sampleRate, int maxBlock) = 0;
 
-    // Silences the unit's memory (filter state, delay lines). Thread: main, while no render runs.
+    // Silences the unit's memory (filter state, delay lines). Never allocates, locks or waits.
+    // Thread: audio between blocks, or main while no render runs.
     virtual void reset() = 0;
+
+    // True when the unit would pass its input through unchanged and holds nothing that could
+    // still be heard: the graph then skips it, and resets it once, so that it comes back from
+    // a clean state. A unit leaves this state as soon as a parameter brings it back into the
+    // path, and fades in from there. Thread: audio.
+    virtual bool idle() const { return false; }
+
+    // Below this level (-120 dB) what an idle unit still holds counts as silence.
+    static constexpr float kSilence = 1e-6f;
 
     // Processes `frames` frames (any count; in place when out == in). Before prepare, copies.
     // Never allocates, locks or waits. Thread: audio.
