@@ -178,3 +178,28 @@ TEST(MixerPaths, EveryPathRendersTheReferenceScene) {
     EXPECT_EQ(tested, 1 + mixPathAvailable(MixPath::kSse2) + mixPathAvailable(MixPath::kAvx2) +
                           mixPathAvailable(MixPath::kAvx512));
 }
+
+TEST(MixerPaths, HeadsStayTheRunningSumAtBinadeEdgesAndTies) {
+    // Half an ulp of a position in [2048, 4096): rates of 1 + that round to a tie, and from an
+    // odd multiple of the ulp the steps then alternate. Heads that cross a power of two change
+    // their ulp.
+    const double tie = std::ldexp(1.0, -42);
+    const std::pair<double, double> cases[] = {
+        {3000.0 + 2.0 * tie, 1.0 + tie}, {3000.5 + 2.0 * tie, -(1.0 + 3.0 * tie)}, {4095.9, 0.013}, {2048.5, -0.0101},
+        {1234.567, 0.91875}, {3000.0, 1e-12}, {5000.25, 2.0 / 3.0}, {4096.0 - 1e-9, 1e-10}};
+    for (MixPath path : {MixPath::kScalar, MixPath::kSse2, MixPath::kAvx2, MixPath::kAvx512}) {
+        Mixer m;
+        if (!m.setPath(path)) continue;
+        m.sample().publish(test::snapshotOf(test::ramp(10000, 1e-4f)));
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            start(m.playheads()[i], Playhead::kTape, cases[i].first, 0, 10000, cases[i].second);
+        }
+        std::vector<float> l(200), r(200);
+        for (int frames : {64, 64, 37, 200}) m.renderAudio(l.data(), r.data(), frames);
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            double p = cases[i].first;
+            for (int n = 0; n < 64 + 64 + 37 + 200; ++n) p += cases[i].second;
+            EXPECT_EQ(m.playheads()[i].pos(), p) << "path " << static_cast<int>(path) << ", case " << i;
+        }
+    }
+}
