@@ -1,8 +1,8 @@
 #include "engine/MixKernels.h"
 
-#include "engine/Mixer.h"
-
 #include <string_view>
+
+#include "engine/Mixer.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -163,8 +163,7 @@ inline void add4(float* out, __m128 x, __m128 g, __m128 live) {
     _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_and_ps(_mm_mul_ps(x, g), live)));
 }
 
-void sse2One(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
-             int frames) {
+void sse2One(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right, int frames) {
     const __m128d lo = _mm_set1_pd(2.0), hi = _mm_set1_pd(upperInterior(s));
     const bool mono = s.left == s.right;
     int n = 0;
@@ -184,8 +183,7 @@ void sse2One(const SampleSnapshot& s, const mix::Heads& h, float* left, float* r
     for (; n < frames; ++n) mixOneFrame(s, h, left, right, n);
 }
 
-void sse2Two(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right,
-             int frames) {
+void sse2Two(const SampleSnapshot& s, const mix::Heads& h, float* left, float* right, int frames) {
     const __m128d lo = _mm_set1_pd(2.0), hi = _mm_set1_pd(upperInterior(s));
     const bool mono = s.left == s.right;
     int n = 0;
@@ -200,8 +198,7 @@ void sse2Two(const SampleSnapshot& s, const mix::Heads& h, float* left, float* r
         }
         const __m128 l = crossfade4(read4(s.left, f), read4(s.left, b), h.weight, n);
         add4(left + n, l, g, live);
-        const __m128 r =
-            mono ? l : crossfade4(read4(s.right, f), read4(s.right, b), h.weight, n);
+        const __m128 r = mono ? l : crossfade4(read4(s.right, f), read4(s.right, b), h.weight, n);
         add4(right + n, r, g, live);
     }
     for (; n < frames; ++n) mixTwoFrame(s, h, left, right, n);
@@ -214,8 +211,7 @@ VORNIK_AVX2 inline __m256 hermite8(__m256 ym1, __m256 y0, __m256 y1, __m256 y2, 
     const __m256 c1 = _mm256_mul_ps(half, _mm256_sub_ps(y1, ym1));
     const __m256 d = _mm256_sub_ps(y0, y1);
     const __m256 w = _mm256_add_ps(d, c1);
-    const __m256 a =
-        _mm256_add_ps(_mm256_add_ps(w, d), _mm256_mul_ps(half, _mm256_sub_ps(y2, y0)));
+    const __m256 a = _mm256_add_ps(_mm256_add_ps(w, d), _mm256_mul_ps(half, _mm256_sub_ps(y2, y0)));
     const __m256 b = _mm256_add_ps(w, a);
     __m256 r = _mm256_sub_ps(_mm256_mul_ps(a, t), b);
     r = _mm256_add_ps(_mm256_mul_ps(r, t), c1);
@@ -239,7 +235,8 @@ struct Cursor8 {
 };
 
 VORNIK_AVX2 inline Cursor8 cursor8(const mix::Track& t, int n) {
-    if (t.values) return {t.values + n, _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
+    if (t.values)
+        return {t.values + n, _mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
     const __m256d k = _mm256_add_pd(_mm256_set1_pd(n), _mm256_setr_pd(0.0, 1.0, 2.0, 3.0));
     const __m256d step = _mm256_set1_pd(t.step), start = _mm256_set1_pd(t.start);
     return {nullptr, _mm256_add_pd(start, _mm256_mul_pd(k, step)),
@@ -332,7 +329,8 @@ VORNIK_AVX2 void avx2One(const SampleSnapshot& s, const mix::Heads& h, float* le
     bool inside[Mixer::kRunFrames / 8];
     int groups = 0;
     Cursor8 pos = cursor8(h.pos, 0);
-    for (int n = 0; n + 8 <= frames; n += 8, ++groups) inside[groups] = locate8(pos, last, f[groups]);
+    for (int n = 0; n + 8 <= frames; n += 8, ++groups)
+        inside[groups] = locate8(pos, last, f[groups]);
     int n = 0;
     for (int k = 0; k < groups; ++k, n += 8) {
         const __m256 g = _mm256_loadu_ps(gain + n);
@@ -425,8 +423,8 @@ VORNIK_AVX512 inline void next16(Cursor16& c, __m512d& a, __m512d& b) {
 }
 
 VORNIK_AVX512 inline __m512 join(__m256 lo, __m256 hi) {
-    return _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(lo)),
-                                               _mm256_castps_pd(hi), 1));
+    return _mm512_castpd_ps(
+        _mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(lo)), _mm256_castps_pd(hi), 1));
 }
 
 struct Window16 {

@@ -43,8 +43,8 @@ struct Kernels {
 Kernels scalarKernels();
 #if defined(__x86_64__) || defined(__i386__)
 Kernels sse2Kernels();
-Kernels avx2Kernels();    // only where the CPU has AVX2
-Kernels avx512Kernels();  // only where the CPU has AVX-512F (and AVX2)
+Kernels avx2Kernels();             // only where the CPU has AVX2
+Kernels avx512Kernels();           // only where the CPU has AVX-512F (and AVX2)
 bool cpuHas(const char* feature);  // "avx2" or "avx512f"
 #endif
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace vornik {
@@ -94,11 +94,10 @@ struct Mixer::Slot {
 
 Mixer::Mixer() : slots_(new Slot[kBatchVoices + 1]) {
     setPath(fastestMixPath());
-    static constexpr std::pair<const char*, MixPath> kNames[] = {
-        {"scalar", MixPath::kScalar},
-        {"sse2", MixPath::kSse2},
-        {"avx2", MixPath::kAvx2},
-        {"avx512", MixPath::kAvx512}};
+    static constexpr std::pair<const char*, MixPath> kNames[] = {{"scalar", MixPath::kScalar},
+                                                                 {"sse2", MixPath::kSse2},
+                                                                 {"avx2", MixPath::kAvx2},
+                                                                 {"avx512", MixPath::kAvx512}};
     if (const char* forced = std::getenv("VORNIK_MIX_PATH")) {
         for (const auto& [name, path] : kNames) {
             if (std::strcmp(forced, name) == 0) setPath(path);
@@ -324,8 +323,8 @@ void Mixer::planBatch(Voice* voices, int count, int frames) {
         sl.track[Slot::kWeight] = mix::Track{nullptr, 0.0, 0.0};
         bool silent = false;
         if (x.mode != Playhead::kSlicer) {
-            sl.plateau = planEnvelope(x.envelope, sl.fadeOut, sl.held, rise_, release_,
-                                      sl.envelope, frames);
+            sl.plateau =
+                planEnvelope(x.envelope, sl.fadeOut, sl.held, rise_, release_, sl.envelope, frames);
             planGains(sl.amp, sl.envelope, sl.gain, frames, sl.plateau);
             silent = x.envelope == 0.0 || sl.envelope[0] == 0.0;  // it only rises or falls
         }
@@ -432,9 +431,8 @@ void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, f
                 from = firstEvent(sl.track[Slot::kWeight], x.phase, frames,
                                   [](double c) { return c > 1.0; });
             } else if (x.phase == kLooperIdle) {
-                from = firstEvent(sl.track[Slot::kPos], x.pos, frames, [&](double p) {
-                    return p > frameEnd || p < frameStart;
-                });
+                from = firstEvent(sl.track[Slot::kPos], x.pos, frames,
+                                  [&](double p) { return p > frameEnd || p < frameStart; });
             }
             if (from == frames) {
                 (sl.crossfadeSums ? kernels_.twoHeads : kernels_.oneHead)(s, sl.heads(), left,

@@ -36,7 +36,7 @@ public:
     static constexpr double kSlicerEndZone = 0.005 * kOutputSampleRate;  // frames before the end
     static constexpr double kLooperCrossfadeStep = 200.0 / kOutputSampleRate;
     static constexpr double kLooperIdle = -1.0;
-    static constexpr double kBowRampStep = 12.5 / kOutputSampleRate;      // a grain every 80 ms
+    static constexpr double kBowRampStep = 12.5 / kOutputSampleRate;  // a grain every 80 ms
     static constexpr double kBowLeadSeconds = 0.08;
 
     // Takes the fastest path the machine has, or the one VORNIK_MIX_PATH names (scalar, sse2,
@@ -61,7 +61,7 @@ public:
     SampleStore& sample() { return sample_; }
     const SampleStore& sample() const { return sample_; }
 
-    // Envelope times in seconds, read by the mixer at every frame. Thread: any.
+    // Envelope times in seconds, read by the mixer for every run of frames. Thread: any.
     double attack() const { return attack_.load(std::memory_order_relaxed); }
     void setAttack(double seconds) { attack_.store(seconds, std::memory_order_relaxed); }
     double decay() const { return decay_.load(std::memory_order_relaxed); }

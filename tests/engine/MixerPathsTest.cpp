@@ -25,7 +25,7 @@ constexpr double kMixTolerance = 1e-6;
 constexpr std::size_t kSceneVoices = 16;
 
 struct Recording {
-    std::vector<float> mix;       // left and right of every call, one after the other
+    std::vector<float> mix;      // left and right of every call, one after the other
     std::vector<double> voices;  // every voice's state after every call
 };
 
@@ -55,25 +55,25 @@ Recording renderScene(Mixer& m) {
     }
     m.sample().publish(test::snapshotOf(l, r, 44100.0));
     auto& p = m.playheads();
-    start(p[0], Playhead::kSlicer, 100, 100, 1100, 1.1, 0.0);   // attacks, ends mid-call
-    start(p[1], Playhead::kSlicer, 5000, 5000, 1e9, 1.7);       // runs off the sample's end
-    start(p[2], Playhead::kSlicer, 2000, 2000, 2300, 0.913);    // end zone, then restarts
-    start(p[3], Playhead::kTape, 30, 0, 6000, -1.37);           // backward over frame 0
-    start(p[4], Playhead::kTape, 5900, 0, 6000, 2.21);          // forward over the end
-    start(p[5], Playhead::kTape, 0, 0, 6000, 0.0);              // standing at 0
+    start(p[0], Playhead::kSlicer, 100, 100, 1100, 1.1, 0.0);  // attacks, ends mid-call
+    start(p[1], Playhead::kSlicer, 5000, 5000, 1e9, 1.7);      // runs off the sample's end
+    start(p[2], Playhead::kSlicer, 2000, 2000, 2300, 0.913);   // end zone, then restarts
+    start(p[3], Playhead::kTape, 30, 0, 6000, -1.37);          // backward over frame 0
+    start(p[4], Playhead::kTape, 5900, 0, 6000, 2.21);         // forward over the end
+    start(p[5], Playhead::kTape, 0, 0, 6000, 0.0);             // standing at 0
     start(p[6], Playhead::kTape, 3000.25, 0, 6000, 0.5);
-    p[6].setTouchid(kNoTouch);                                  // releasing
+    p[6].setTouchid(kNoTouch);  // releasing
     start(p[7], Playhead::kTape, 4000, 0, 6000, 1.0);
-    p[7].setFadeOut(true);                                      // fast fade
-    start(p[8], Playhead::kLooper, 1000, 1000, 1600, 1.05);     // a crossfade every loop
+    p[7].setFadeOut(true);                                   // fast fade
+    start(p[8], Playhead::kLooper, 1000, 1000, 1600, 1.05);  // a crossfade every loop
     start(p[9], Playhead::kLooper, 3290, 3000, 3300, 0.77);
     start(p[10], Playhead::kLooper, 200, 200, 700, 1.3, 0.5);
     start(p[11], Playhead::kBow, 3000, 3000, 0, 44100.0 / 48000.0, 0.0);
-    start(p[12], Playhead::kBow, 5900, 5900, 0, 1.3);           // heads past the end
-    start(p[13], Playhead::kBow, 10, 10, 0, 0.6);               // second head below 0
-    p[12].setBowAmp(0.9);                                       // hand over early
+    start(p[12], Playhead::kBow, 5900, 5900, 0, 1.3);  // heads past the end
+    start(p[13], Playhead::kBow, 10, 10, 0, 0.6);      // second head below 0
+    p[12].setBowAmp(0.9);                              // hand over early
     p[13].setBowAmp(0.5);
-    start(p[14], 4, 10, 0, 100, 1.0);                           // no mode: plays nothing
+    start(p[14], 4, 10, 0, 100, 1.0);                                  // no mode: plays nothing
     start(p[15], Playhead::kSlicer, 5995, 5990, 6000, 1.0, 1.0, 0.3);  // edges, end zone
 
     Recording rec;
@@ -127,7 +127,8 @@ template <class T>
 void writeAll(std::ofstream& f, const std::vector<T>& v) {
     const auto size = static_cast<std::uint64_t>(v.size());
     f.write(reinterpret_cast<const char*>(&size), sizeof size);
-    f.write(reinterpret_cast<const char*>(v.data()), static_cast<std::streamsize>(size * sizeof(T)));
+    f.write(reinterpret_cast<const char*>(v.data()),
+            static_cast<std::streamsize>(size * sizeof(T)));
 }
 
 template <class T>
@@ -184,9 +185,14 @@ TEST(MixerPaths, HeadsStayTheRunningSumAtBinadeEdgesAndTies) {
     // odd multiple of the ulp the steps then alternate. Heads that cross a power of two change
     // their ulp.
     const double tie = std::ldexp(1.0, -42);
-    const std::pair<double, double> cases[] = {
-        {3000.0 + 2.0 * tie, 1.0 + tie}, {3000.5 + 2.0 * tie, -(1.0 + 3.0 * tie)}, {4095.9, 0.013}, {2048.5, -0.0101},
-        {1234.567, 0.91875}, {3000.0, 1e-12}, {5000.25, 2.0 / 3.0}, {4096.0 - 1e-9, 1e-10}};
+    const std::pair<double, double> cases[] = {{3000.0 + 2.0 * tie, 1.0 + tie},
+                                               {3000.5 + 2.0 * tie, -(1.0 + 3.0 * tie)},
+                                               {4095.9, 0.013},
+                                               {2048.5, -0.0101},
+                                               {1234.567, 0.91875},
+                                               {3000.0, 1e-12},
+                                               {5000.25, 2.0 / 3.0},
+                                               {4096.0 - 1e-9, 1e-10}};
     for (MixPath path : {MixPath::kScalar, MixPath::kSse2, MixPath::kAvx2, MixPath::kAvx512}) {
         Mixer m;
         if (!m.setPath(path)) continue;
@@ -199,7 +205,8 @@ TEST(MixerPaths, HeadsStayTheRunningSumAtBinadeEdgesAndTies) {
         for (std::size_t i = 0; i < std::size(cases); ++i) {
             double p = cases[i].first;
             for (int n = 0; n < 64 + 64 + 37 + 200; ++n) p += cases[i].second;
-            EXPECT_EQ(m.playheads()[i].pos(), p) << "path " << static_cast<int>(path) << ", case " << i;
+            EXPECT_EQ(m.playheads()[i].pos(), p)
+                << "path " << static_cast<int>(path) << ", case " << i;
         }
     }
 }
