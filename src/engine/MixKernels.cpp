@@ -272,6 +272,15 @@ VORNIK_AVX2 inline bool locate8(Cursor8& pos, __m256i lastIndex, Frames8& f) {
     return true;
 }
 
+// Asks for the cache lines the eight frames read on both planes (their first and last rows),
+// so that every group's reads are on their way before the first is mixed.
+inline void prefetchRows(const SampleSnapshot& s, std::int32_t first, std::int32_t last) {
+    for (const float* plane : {s.left, s.right}) {
+        _mm_prefetch(reinterpret_cast<const char*>(plane + first - 1), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(plane + last + 2), _MM_HINT_T0);
+    }
+}
+
 VORNIK_AVX2 inline __m256 rows(const float* plane, std::int32_t a, std::int32_t b) {
     return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(plane + a - 1)),
                                 _mm_loadu_ps(plane + b - 1), 1);
@@ -329,8 +338,10 @@ VORNIK_AVX2 void avx2One(const SampleSnapshot& s, const mix::Heads& h, float* le
     bool inside[Mixer::kRunFrames / 8];
     int groups = 0;
     Cursor8 pos = cursor8(h.pos, 0);
-    for (int n = 0; n + 8 <= frames; n += 8, ++groups)
+    for (int n = 0; n + 8 <= frames; n += 8, ++groups) {
         inside[groups] = locate8(pos, last, f[groups]);
+        if (inside[groups]) prefetchRows(s, f[groups].index[0], f[groups].index[7]);
+    }
     int n = 0;
     for (int k = 0; k < groups; ++k, n += 8) {
         const __m256 g = _mm256_loadu_ps(gain + n);
@@ -359,6 +370,10 @@ VORNIK_AVX2 void avx2Two(const SampleSnapshot& s, const mix::Heads& h, float* le
     for (int n = 0; n + 8 <= frames; n += 8, ++groups) {
         const bool main = locate8(pos, last, f[groups]);
         inside[groups] = locate8(second, last, b[groups]) && main;
+        if (inside[groups]) {
+            prefetchRows(s, f[groups].index[0], f[groups].index[7]);
+            prefetchRows(s, b[groups].index[0], b[groups].index[7]);
+        }
     }
     Cursor8 weight = cursor8(h.weight, 0);
     int n = 0;
@@ -477,6 +492,17 @@ VORNIK_AVX512 inline void add16(float* out, __m512 x, __m512 g, __mmask16 live) 
     _mm512_storeu_ps(out, _mm512_add_ps(_mm512_loadu_ps(out), y));
 }
 
+// Asks for the window's cache lines on both planes, so that every group's reads are on their way
+// before the first is mixed.
+inline void prefetchWindow(const SampleSnapshot& s, const Window16& w) {
+    for (const float* plane : {s.left, s.right}) {
+        const float* from = plane + w.base - 1;
+        _mm_prefetch(reinterpret_cast<const char*>(from), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(from + 16), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(from + 31), _MM_HINT_T0);
+    }
+}
+
 // The highest window base whose 32 frames end inside the buffer: cap - 31, at most INT32_MAX.
 inline std::int32_t lastWindowBase(const SampleSnapshot& s) {
     const std::int64_t last = std::int64_t{s.capacity} - 31;
@@ -492,6 +518,7 @@ VORNIK_AVX512 void avx512One(const SampleSnapshot& s, const mix::Heads& h, float
     Cursor16 pos = cursor16(h.pos);
     for (int n = 0; n + 16 <= frames; n += 16, ++groups) {
         inside[groups] = locate16(pos, lastBase, w[groups]);
+        if (inside[groups]) prefetchWindow(s, w[groups]);
     }
     int n = 0;
     for (int k = 0; k < groups; ++k, n += 16) {
@@ -519,6 +546,7 @@ VORNIK_AVX512 void avx512Two(const SampleSnapshot& s, const mix::Heads& h, float
     for (int n = 0; n + 16 <= frames; n += 16, ++groups) {
         const bool main = locate16(pos, lastBase, w[groups]);
         inside[groups] = locate16(second, lastBase, v[groups]) && main;
+        if (inside[groups]) prefetchWindow(s, w[groups]), prefetchWindow(s, v[groups]);
     }
     Cursor16 weight = cursor16(h.weight);
     int n = 0;
