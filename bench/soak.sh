@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Soak: a random performance of SECONDS (default 600) over every play mode, with loads, drops,
-# mode switches, slice, transposition and effect changes, rendered by vornik-render --check:
+# mode switches, slice, transposition and effect changes (loads include a file that is not audio
+# and one of huge float values), rendered by vornik-render --check:
 # it fails on NaN or infinity in the mix or a voice still on at the end, and prints the speed
 # as a multiple of real time.
 #   bench/soak.sh [SECONDS] [BUILD_DIR] [SEED]
@@ -16,6 +17,11 @@ sox -q -n -r 44100 -c 2 "$work/a.wav" synth 4 pluck C3 pluck E3 pluck G3 tremolo
 sox -q -n -r 48000 -c 1 "$work/b.wav" synth 2 sine 110-880
 sox -q -n -r 22050 -c 2 "$work/c.flac" synth 0.5 noise fade 0 0.5 0.4
 printf 'not audio' > "$work/d.wav"
+# A float WAV of huge finite values (+-3e38): the loader clamps them, and nothing downstream may
+# turn them into NaN or infinity.
+perl -e 'my $d = pack("f<*", map { $_ % 3 ? 3e38 : -3e38 } 0 .. 2 * 22050 - 1);
+  print "RIFF", pack("V", 36 + length $d), "WAVEfmt ", pack("VvvVVvv", 16, 3, 2, 44100, 352800, 8, 32),
+  "data", pack("V", length $d), $d' > "$work/e.wav"
 
 awk -v seconds="$seconds" -v seed="$seed" 'BEGIN {
   srand(seed);
@@ -27,7 +33,8 @@ awk -v seconds="$seconds" -v seed="$seed" 'BEGIN {
     r = rand();
     if (r < 0.01) {
       files[0] = "a.wav"; files[1] = "b.wav"; files[2] = "c.flac"; files[3] = "d.wav";
-      printf "at %.3f %s %s\n", t, (rand() < 0.5 ? "load" : "drop"), files[int(rand() * 4)];
+      files[4] = "e.wav";
+      printf "at %.3f %s %s\n", t, (rand() < 0.5 ? "load" : "drop"), files[int(rand() * 5)];
     } else if (r < 0.03) {
       # The controls bar shows; a short press of space goes back to the instrument.
       printf "at %.3f set mode %d\n", t, int(rand() * 4);

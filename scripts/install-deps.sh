@@ -13,7 +13,7 @@ packages=(
   # the instrument
   libsdl2-dev libcairo2-dev libfontconfig-dev libsndfile1-dev fonts-dejavu-core xdg-utils
   # MIDI, JACK and rate conversion
-  librtmidi-dev libjack-jackd2-dev jackd2 libsamplerate0-dev
+  librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2 libsamplerate0-dev
   # the desktop: portal over D-Bus, validators, the man page
   libglib2.0-dev appstream desktop-file-utils help2man
   # screenshots and display tests without a screen

@@ -35,6 +35,9 @@ inline constexpr double kLinkButtonLightAlpha = 0.07;
 inline constexpr double kLinkButtonDarkWhite = 1.0;
 inline constexpr double kLinkButtonDarkAlpha = 0.09;
 
+// The status line: a band this many window units high between the picture and the strip.
+inline constexpr double kStatusLineHeight = 24.0;
+
 // Keys: a key held longer than this acts on its release too.
 inline constexpr double kKeyHoldSeconds = 0.5;
 

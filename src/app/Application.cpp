@@ -3,6 +3,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,11 +11,19 @@
 #include "app/AppConstants.h"
 #include "app/Artwork.h"
 #include "app/Desktop.h"
+#include "app/StateControls.h"
 #include "base/Log.h"
+#include "base/Status.h"
+#include "sample/AudioFileReader.h"
 #include "sample/AudioFormats.h"
+#include "session/StateFile.h"
 
 namespace vornik {
 namespace {
+
+// The MIDI settings among the kept state: the sources chosen and the channel heard (0 all).
+constexpr const char* kMidiInputKey = "midi.input";
+constexpr const char* kMidiChannelKey = "midi.channel";
 
 // A texture of an image, for pictures drawn with SDL's alpha blending: Cairo's premultiplied
 // pixels become straight ones.
@@ -88,12 +97,16 @@ Application::Application(ApplicationOptions options)
           for (const Touch& touch : touches) {
               if (touchLog_) touchLog_(phase, touch);
               if (controller_) controller_->stripTouch(phase, touch);
+              if (midi_) midi_->stripTouch(phase, touch);  // a long press arms MIDI learn
           }
       }),
-      fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }) {}
+      fileInput_(*this, [](std::string_view path) { return isAudioFileName(path); }),
+      stripZoom_(options_.zoom) {}
 
 Application::~Application() {
+    midi_.reset();        // MIDI stops before what it plays goes
     controller_.reset();  // the instrument and its sound device go before SDL does
+    destroyTexture(statusTexture_);
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
     destroyTexture(pictureTexture_);
@@ -133,6 +146,9 @@ int Application::run() {
     appearance_ = detectAppearance();
     assets_ = findAssetsDirectory();
     if (assets_.empty()) logLine("no assets folder found: the window's pictures are drawn instead");
+    keeper_ = std::make_unique<StateKeeper>(runLoop_, stateFilePath());
+    restored_ = keeper_->load(options_.fresh);
+    if (!options_.zoomGiven && restored_.zoom) options_.zoom = *restored_.zoom;
     if (!openWindow()) return kExitNoDisplay;
 
     controller_ = std::make_unique<WindowController>(runLoop_, assets_, [](RunLoop& loop) {
@@ -141,19 +157,20 @@ int Application::run() {
         return view;
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
+    minimumStripWidth_ = controller_->minimumStripWidth();
+    midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
+    if (!options_.midiGiven) restoreMidiSettings();
+    midi_->openInput(options_.midi, options_.midiChannel);
     loadPictures();
     updateGeometry();
     shownBar_ = controller_->currentBar();
     if (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) applicationBecameActive();
+    restoreControls(*controller_, restored_);
 
-    if (!options_.file.empty()) {
-        if (isFile(options_.file)) {
-            loadFile(options_.file);
-        } else {
-            logf("cannot open \"%s\": no such file; starting without a sample",
-                 options_.file.c_str());
-        }
-    }
+    options_.file = startupFile();
+    if (!options_.file.empty()) loadFileOnceMeasured(options_.file);
+
+    keeper_->start([this] { return captureState(); });
 
     running_ = true;
     double nextFrame = clock_.now();
@@ -175,6 +192,7 @@ int Application::run() {
         }
         waitForWork(nextFrame);
     }
+    keeper_->quit();
     if (!options_.screenshot.empty()) writeScreenshot();
     return 0;
 }
@@ -205,18 +223,43 @@ bool Application::openWindow() {
         return false;
     }
     SDL_Rect usable{};
-    const int width = defaultWindowWidth(
-        options_.zoom, SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
-    const int height =
-        app::kPictureHeight + static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
-    window_ = SDL_CreateWindow(app::kWindowTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                               width, height, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    int width = defaultWindowWidth(options_.zoom,
+                                   SDL_GetDisplayUsableBounds(0, &usable) == 0 ? usable.w : 0);
+    int height = app::kPictureHeight + static_cast<int>(app::kStatusLineHeight) +
+                 static_cast<int>(std::ceil(app::kStripHeight * options_.zoom));
+    int x = SDL_WINDOWPOS_CENTERED, y = SDL_WINDOWPOS_CENTERED;
+    if (restored_.window) {
+        windowFrame_ = restored_.window;
+        // No larger than the screen it opens on now.
+        width =
+            usable.w > 0 ? std::min(restored_.window->width, usable.w) : restored_.window->width;
+        height =
+            usable.h > 0 ? std::min(restored_.window->height, usable.h) : restored_.window->height;
+        // Where it was, if that is still on a screen (one may have gone since).
+        if (restored_.window->x && restored_.window->y) {
+            const SDL_Rect frame{*restored_.window->x, *restored_.window->y, width, height};
+            for (int i = 0; i < SDL_GetNumVideoDisplays(); ++i) {
+                SDL_Rect bounds{}, overlap{};
+                if (SDL_GetDisplayBounds(i, &bounds) == 0 &&
+                    SDL_IntersectRect(&frame, &bounds, &overlap) && overlap.w >= 100 &&
+                    overlap.h >= 50) {
+                    x = frame.x;
+                    y = frame.y;
+                    break;
+                }
+            }
+        }
+    }
+    window_ = SDL_CreateWindow(app::kWindowTitle, x, y, width, height,
+                               SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (window_ == nullptr) {
         logf("no display available: cannot open a window (%s)", SDL_GetError());
         return false;
     }
     SDL_SetWindowMinimumSize(window_, 160,
-                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom)) + 40);
+                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom) +
+                                              app::kStatusLineHeight) +
+                                 40);
     renderer_ =
         SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
@@ -277,9 +320,16 @@ void Application::updateGeometry() {
     SDL_GetRendererOutputSize(renderer_, &pw, &ph);
     windowSize_ = Size{double(std::max(w, 1)), double(std::max(h, 1))};
     pixelScale_ = w > 0 && pw > 0 ? double(pw) / w : 1.0;
-    stripInput_.setGeometry(windowSize_.width, windowSize_.height, options_.zoom);
+    // A window too narrow for the bars at the asked zoom draws the strip smaller.
+    stripZoom_ = stripZoomToFit(options_.zoom, windowSize_.width, minimumStripWidth_);
+    stripInput_.setGeometry(windowSize_.width, windowSize_.height, stripZoom_);
     stripHeight_ = stripInput_.stripHeight();
+    statusResized_ = true;
     needsPresent_ = true;
+}
+
+double Application::belowPicture() const {
+    return stripHeight_ * stripZoom_ + app::kStatusLineHeight;
 }
 
 void Application::waitForWork(double nextFrame) {
@@ -293,17 +343,91 @@ void Application::waitForWork(double nextFrame) {
     }
 }
 
+// --- The state kept between runs ---------------------------------------------------------------
+
+std::string Application::startupFile() {
+    std::string file = options_.file;
+    if (file.empty() && !restored_.sample.empty()) {
+        if (isFile(restored_.sample)) {
+            file = restored_.sample;
+        } else {
+            logf("the last sample, \"%s\", is gone: starting without it", restored_.sample.c_str());
+            // Shown once the window's status line listens.
+            const std::string name = std::filesystem::path(restored_.sample).filename().string();
+            runLoop_.post(
+                [name] { showStatus("The last sample, \"" + name + "\", is no longer there"); });
+        }
+    }
+    if (isFile(file)) {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+        startupSample_ = ec ? file : absolute.lexically_normal().string();
+    }
+    return file;
+}
+
+SessionState Application::captureState() {
+    SessionState state;
+    if (controller_) captureControls(*controller_, state);
+    // The startup file counts until the instrument has loaded a sample (its load waits for the
+    // strip), so a state written meanwhile still names it.
+    MainView* view = mainView();
+    std::string sample = view ? view->samplePath() : "";
+    if (sample.empty()) {
+        sample = startupSample_;
+    } else {
+        std::error_code ec;
+        const std::filesystem::path absolute = std::filesystem::absolute(sample, ec);
+        if (!ec) sample = absolute.lexically_normal().string();
+    }
+    if (!sample.empty() && view) sample = takePaths_.keptPath(sample, view->recordURL());
+    state.sample = sample;
+    state.zoom = options_.zoom;
+    if (window_ != nullptr) {
+        const Uint32 flags = SDL_GetWindowFlags(window_);
+        if (!(flags & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_MINIMIZED | SDL_WINDOW_FULLSCREEN))) {
+            WindowFrame frame;
+            int x = 0, y = 0;
+            SDL_GetWindowPosition(window_, &x, &y);
+            SDL_GetWindowSize(window_, &frame.width, &frame.height);
+            frame.x = x;
+            frame.y = y;
+            windowFrame_ = frame;
+        }
+    }
+    state.window = windowFrame_;
+    if (midi_) {
+        state.others[kMidiInputKey] = midi_->choice();
+        state.others[kMidiChannelKey] = std::to_string(midi_->channel());
+    }
+    return state;
+}
+
+void Application::restoreMidiSettings() {
+    const auto& kept = restored_.others;
+    if (auto it = kept.find(kMidiInputKey); it != kept.end() && !it->second.empty()) {
+        options_.midi = it->second;
+    }
+    if (auto it = kept.find(kMidiChannelKey); it != kept.end()) {
+        int channel = -1;
+        const auto& text = it->second;
+        std::from_chars(text.data(), text.data() + text.size(), channel);
+        if (channel >= 0 && channel <= 16) options_.midiChannel = channel;
+    }
+}
+
 // --- Events -------------------------------------------------------------------------------------
 
 void Application::handleEvent(const SDL_Event& event) {
     const std::uint32_t ours = SDL_GetWindowID(window_);
+    if (midi_ && midi_->handleEvent(event, stripInput_)) return;
     switch (event.type) {
         case SDL_QUIT:
             running_ = false;
             return;
         case SDL_WINDOWEVENT: {
             if (event.window.windowID != ours) return;
-            stripInput_.handleEvent(event, SDL_GetModState());  // focus loss lifts every finger
+            stripInput_.handleEvent(event, SDL_GetModState());  // focus loss lifts the fingers
             switch (event.window.event) {
                 case SDL_WINDOWEVENT_CLOSE:
                     running_ = false;
@@ -341,6 +465,8 @@ void Application::handleEvent(const SDL_Event& event) {
         case SDL_RENDER_TARGETS_RESET:
         case SDL_RENDER_DEVICE_RESET:
             destroyTexture(stripTexture_);
+            destroyTexture(statusTexture_);
+            statusResized_ = true;
             lastStrip_.clear();
             loadPictures();
             return;
@@ -348,12 +474,19 @@ void Application::handleEvent(const SDL_Event& event) {
             // The output went away: open the default one again.
             if (!event.adevice.iscapture && mainView()) mainView()->audioHardwareRouteChanged();
             return;
+        case SDL_AUDIODEVICEADDED:
+            // A device came (back) while none could be opened: try again. One that plays already
+            // is left alone (SDL announces every device present when audio starts).
+            if (!event.adevice.iscapture && mainView() && !mainView()->audioDeviceOpen()) {
+                mainView()->audioHardwareRouteChanged();
+            }
+            return;
         default:
             break;
     }
     if (stripInput_.handleEvent(event, SDL_GetModState())) return;
     if (!link_) return;
-    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     if (event.type == SDL_MOUSEMOTION && event.motion.windowID == ours) {
         link_->mouseMoved(layout.toPicture(event.motion.x, event.motion.y));
     } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.windowID == ours &&
@@ -386,6 +519,7 @@ void Application::openDocument() {
         logLine(
             "no file chooser found (zenity or kdialog): drop an audio file on the window, or "
             "name it when starting: vornik FILE");
+        showStatus("No file chooser: install zenity or kdialog, or drop a file on the window");
         return;
     }
     chooser_.open(command, [this](const std::string& path) { fileInput_.fileChosen(path); });
@@ -403,9 +537,9 @@ void Application::applicationBecameActive() { active_ = true; }
 
 void Application::applicationResignedActive() {
     active_ = false;
-    // No finger may stay down while another window has the keyboard and mouse.
-    stripInput_.cancelAll();
-    if (controller_) controller_->cancelStripTouches();
+    // No finger may stay down while another window has the keyboard and mouse; the fingers held
+    // by Shift-clicks were left down on purpose and stay.
+    stripInput_.cancelPressed();
 }
 
 // --- What the keys and file input act on ------------------------------------------------------
@@ -433,6 +567,16 @@ void Application::loadFile(const std::string& path) {
     if (MainView* view = mainView()) view->loadFile(path);
 }
 
+void Application::loadFileOnceMeasured(const std::string& path) {
+    if (const std::string problem = unreadableFileReason(path); !problem.empty()) {
+        logf("cannot open \"%s\": %s; starting without a sample", path.c_str(), problem.c_str());
+        showStatus("Cannot open \"" + path + "\": " + problem);
+        return;
+    }
+    loadedFiles_.push_back(path);
+    if (MainView* view = mainView()) view->loadFileOnceMeasured(path);
+}
+
 void Application::raiseWindow() {
     if (window_ != nullptr) SDL_RaiseWindow(window_);
 }
@@ -446,21 +590,23 @@ void Application::resetTransposition() {
 
 void Application::frame() {
     if (!controller_) return;
+    // The bar is laid out first, so that the first tick already measures the strip.
+    controller_->stripLayer(stripSize());
     // The instrument's display tick: cursors, finished voices, flashes, the oscilloscope.
     if (MainView* view = mainView()) view->update();
     const Uint32 flags = SDL_GetWindowFlags(window_);
     if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
     bool changed = needsPresent_;
     changed = drawStrip() || changed;
+    changed = drawStatusLine() || changed;
     if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) changed = true;
     if (stripInput_.heldFingers() != shownHeld_) changed = true;
     if (changed) present(false);
 }
 
 bool Application::drawStrip() {
-    const Size size{windowSize_.width / options_.zoom, stripHeight_};
-    const LayerPtr& root = controller_->stripLayer(size);
-    const Image& image = stripRenderer_.render(*root, options_.zoom * pixelScale_);
+    const LayerPtr& root = controller_->stripLayer(stripSize());
+    const Image& image = stripRenderer_.render(*root, stripZoom_ * pixelScale_);
     const int w = image.width(), h = image.height();
     if (w == 0 || h == 0) return false;
     const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
@@ -492,17 +638,36 @@ bool Application::drawStrip() {
     return true;
 }
 
+bool Application::drawStatusLine() {
+    if (MainView* view = mainView()) {
+        const std::string& path = view->samplePath();
+        const std::string name = std::filesystem::path(path).filename().string();
+        status_.setSample(describeSample(view->hasAudioFile() ? name : std::string(),
+                                         view->audioFileLength(), view->audioFileChannelCount(),
+                                         view->audioFileSampleRate()));
+    }
+    if (!status_.update(clock_.now()) && !statusResized_) return false;
+    statusResized_ = false;
+    destroyTexture(statusTexture_);
+    const int w = static_cast<int>(std::lround(windowSize_.width * pixelScale_));
+    const int h = static_cast<int>(std::lround(app::kStatusLineHeight * pixelScale_));
+    if (const auto image = status_.draw(appearance_, w, h, pixelScale_)) {
+        statusTexture_ = textureFromImage(renderer_, *image);
+    }
+    return true;
+}
+
 void Application::present(bool capture) {
     const float s = static_cast<float>(pixelScale_);
     const float stripTop =
-        static_cast<float>((windowSize_.height - stripHeight_ * options_.zoom) * pixelScale_);
+        static_cast<float>((windowSize_.height - stripHeight_ * stripZoom_) * pixelScale_);
 
     SDL_SetRenderDrawColor(renderer_, pictureMargin_.r, pictureMargin_.g, pictureMargin_.b, 255);
     SDL_RenderClear(renderer_);
 
     // The picture, and the link button over it. Around a picture that does not fill the space,
     // its own top-to-bottom shading continues.
-    const PictureLayout layout(windowSize_, stripHeight_ * options_.zoom, pictureSize_);
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
     const Rect r = layout.pictureRect();
     {
         const float w = float(windowSize_.width) * s;
@@ -535,6 +700,12 @@ void Application::present(bool capture) {
         shownLinkOpacity_ = button.presentationOpacity();
     }
 
+    if (statusTexture_ != nullptr) {
+        const float h = static_cast<float>(app::kStatusLineHeight) * s;
+        const SDL_FRect dst{0.0f, stripTop - h, float(windowSize_.width) * s, h};
+        SDL_RenderCopyF(renderer_, statusTexture_, nullptr, &dst);
+    }
+
     // The strip: black, the current bar over it, then the held mouse fingers.
     SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
     const SDL_FRect band{0.0f, stripTop, float(windowSize_.width) * s,
@@ -545,7 +716,7 @@ void Application::present(bool capture) {
         SDL_RenderCopyF(renderer_, stripTexture_, nullptr, &dst);
     }
     shownHeld_ = stripInput_.heldFingers();
-    const float zoom = static_cast<float>(options_.zoom) * s;
+    const float zoom = static_cast<float>(stripZoom_) * s;
     const float bottom = static_cast<float>(windowSize_.height) * s;
     for (const Point& p : shownHeld_) {
         const float x = static_cast<float>(p.x) * zoom;
@@ -587,6 +758,7 @@ void Application::present(bool capture) {
 void Application::writeScreenshot() {
     if (!controller_ || renderer_ == nullptr) return;
     drawStrip();
+    drawStatusLine();
     present(true);
 }
 

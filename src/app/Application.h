@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,17 @@
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
 #include "app/Keys.h"
+#include "app/MidiHost.h"
+#include "app/StatusLine.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
 #include "app/WindowPicture.h"
 #include "base/RunLoop.h"
+#include "base/Status.h"
 #include "display/Renderer.h"
 #include "display/Transaction.h"
+#include "session/StateKeeper.h"
+#include "session/Takes.h"
 
 namespace vornik {
 
@@ -50,6 +56,8 @@ public:
 
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
+    // MIDI: null until run() opened it.
+    MidiHost* midi() const { return midi_.get(); }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
     StripInput& stripInput() { return stripInput_; }
     const Keys& keys() const { return keys_; }
@@ -59,13 +67,20 @@ public:
     std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int framesRun() const { return frames_; }
     int framesPresented() const { return presented_; }
+    // The strip's zoom now: the one asked for, or less where the bars would not fit otherwise.
+    double stripZoom() const { return stripZoom_; }
     // The strip as last drawn (premultiplied ARGB, zoomed).
     const Image& stripImage() const { return stripRenderer_.image(); }
     // Touches as they reached the controller, for tests: phase and identity.
     using TouchLog = std::function<void(TouchPhase, const Touch&)>;
     void setTouchLog(TouchLog log) { touchLog_ = std::move(log); }
+    // The status line as last updated: the sample and the message shown.
+    const StatusLine& statusLine() const { return status_; }
     // Files handed to the instrument's loadFile, in order.
     const std::vector<std::string>& loadedFiles() const { return loadedFiles_; }
+
+    // Where the state is kept between runs; empty before run() and when nothing is kept.
+    std::filesystem::path stateFile() const { return keeper_ ? keeper_->file() : ""; }
 
     // Where the pictures are: VORNIK_ASSETS, else an "assets" folder beside or above the program,
     // else one in the working directory; empty when none is found (then everything is drawn).
@@ -79,6 +94,9 @@ public:
     void recordingStart() override;
     void recordingEnd() override;
     void loadFile(const std::string& path) override;
+    // A file opened at start (the command line, a saved session): loaded once the strip has been
+    // measured, so that "auto slice" finds its slices. A missing file is logged and skipped.
+    void loadFileOnceMeasured(const std::string& path);
     void raiseWindow() override;
     void resetTransposition() override;
 
@@ -94,11 +112,20 @@ private:
     void openDocument();
     void followBar();
     void updateGeometry();
+    Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
     void frame();
     bool drawStrip();
+    bool drawStatusLine();
+    double belowPicture() const;  // the strip and the status line, window units
     void present(bool capture);
     void writeScreenshot();
     void waitForWork(double nextFrame);
+    // The kept state: the file to load at start (FILE, else the last run's sample when it is
+    // still there), and the state as it is now.
+    std::string startupFile();
+    SessionState captureState();
+    // The MIDI sources and channel of the last run, unless the command line chose them.
+    void restoreMidiSettings();
 
     ApplicationOptions options_;
     SteadyClock clock_;
@@ -108,6 +135,7 @@ private:
     std::filesystem::path assets_;
 
     std::unique_ptr<WindowController> controller_;
+    std::unique_ptr<MidiHost> midi_;  // plays the controller's instrument and controls
     StripInput stripInput_;
     Keys keys_{clock_, *this};
     FileInput fileInput_;
@@ -122,15 +150,23 @@ private:
     SDL_Texture* pictureTexture_ = nullptr;
     SDL_Texture* linkTexture_ = nullptr;
     SDL_Texture* stripTexture_ = nullptr;
+    SDL_Texture* statusTexture_ = nullptr;
+    StatusLine status_;
+    StatusSink statusSink_{[this](const std::string& text, StatusKind kind) {
+        status_.show(text, kind, clock_.now());
+    }};
+    bool statusResized_ = true;  // the window's width or scale changed: draw the line again
     Size pictureSize_;
     SDL_Color pictureMargin_{0, 0, 0, 255};  // the picture's bottom edge
     SDL_Color pictureTop_{0, 0, 0, 255};     // and its top edge
     int stripTextureWidth_ = 0;
     int stripTextureHeight_ = 0;
 
-    Size windowSize_;           // window units
-    double pixelScale_ = 1.0;   // output pixels per window unit
-    double stripHeight_ = 0.0;  // points
+    Size windowSize_;                 // window units
+    double minimumStripWidth_ = 0.0;  // points: every bar fits on a strip this wide
+    double stripZoom_ = 1.0;          // window units per point: the asked zoom, less if needed
+    double pixelScale_ = 1.0;         // output pixels per window unit
+    double stripHeight_ = 0.0;        // points
     double framePeriod_ = 1.0 / 60.0;
     bool running_ = false;
     bool needsPresent_ = true;
@@ -143,6 +179,12 @@ private:
     std::function<void(Application&, int)> frameHook_;
     TouchLog touchLog_;
     std::vector<std::string> loadedFiles_;
+
+    std::unique_ptr<StateKeeper> keeper_;
+    SessionState restored_;
+    std::string startupSample_;  // the sample until the instrument has loaded one
+    TakePaths takePaths_;
+    std::optional<WindowFrame> windowFrame_;  // the last one not maximized or full screen
 };
 
 }  // namespace vornik

@@ -71,6 +71,22 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
                 return fail(text);
             }
             result.options.zoom = zoom;
+            result.options.zoomGiven = true;
+        } else if (arg == "--fresh") {
+            result.options.fresh = true;
+        } else if (arg == "--midi") {
+            if (!takeValue() || value.empty()) {
+                return fail("--midi takes none, all or part of a MIDI source's name");
+            }
+            result.options.midi = value;
+            result.options.midiGiven = true;
+        } else if (arg == "--midi-channel") {
+            int channel = 0;
+            if (!takeValue() || !parseCount(value, channel) || channel < 1 || channel > 16) {
+                return fail("--midi-channel takes a MIDI channel from 1 to 16");
+            }
+            result.options.midiChannel = channel;
+            result.options.midiGiven = true;
         } else if (arg == "--frames") {
             if (!takeValue() || !parseCount(value, result.options.frames)) {
                 return fail("--frames takes a whole number of frames (0 runs until closed)");
@@ -86,13 +102,21 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--help] [--version]\n"
+    return "usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
+           "[--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
-           "window. FILE is an audio file to load at start.\n"
+           "window. FILE is an audio file to load at start. Vornik starts as it was left: the\n"
+           "sample (unless FILE is given), the controls and the window come back from\n"
+           "$XDG_STATE_HOME/vornik/state.conf (~/.local/state/vornik/state.conf).\n"
            "\n"
            "  --zoom N        pixels per point of the strip (default 2; the strip is 30 points "
            "high)\n"
+           "  --fresh         start blank; the saved state is kept until something is changed\n"
+           "  --midi WHICH    MIDI input: none, all (the default: every hardware source, present\n"
+           "                  or plugged in later) or part of a source's name; the port \"Vornik\"\n"
+           "                  takes connections from other programs unless it is none\n"
+           "  --midi-channel N  hear only MIDI channel N (1 to 16; default all)\n"
            "  --help          this text\n"
            "  --version       the version\n"
            "\n"
@@ -101,7 +125,10 @@ std::string usageText() {
            "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
            "\n"
            "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
-           "a file. Shift-click on the strip leaves a mouse finger down; click it to lift it.\n"
+           "a file, Ctrl+Q quits. Shift-click on the strip leaves a mouse finger down; a click\n"
+           "on it lifts it.\n"
+           "MIDI learn: right-click a control (or hold two fingers on it), then move a knob;\n"
+           "Escape cancels. The map is kept in $XDG_CONFIG_HOME/vornik/midi.conf.\n"
            "Environment: VORNIK_APPEARANCE=dark|light, VORNIK_ASSETS=DIR.\n"
            "Exit status: 0 done, 2 wrong command line, 3 no display.\n";
 }

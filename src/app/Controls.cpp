@@ -127,6 +127,13 @@ const LayerPtr& Bar::layout(Size size) {
     return root_;
 }
 
+double Bar::minimumWidth(const std::vector<BarItemPtr>& items) {
+    if (items.size() == 1 && items.front()->fillsBar()) return 0.0;
+    double width = 2.0 * kEdgeInset + kItemSpacing * std::max(0.0, double(items.size()) - 1.0);
+    for (const BarItemPtr& item : items) width += item->smallestWidth();
+    return width;
+}
+
 void Bar::relayout() {
     dirty_ = false;
     root_->setBounds(Rect::make(0.0, 0.0, size_.width, size_.height));
@@ -136,23 +143,48 @@ void Bar::relayout() {
         return;
     }
     const double n = static_cast<double>(items_.size());
-    double room = size_.width - 2.0 * kEdgeInset - kItemSpacing * std::max(0.0, n - 1.0);
+    const double room = size_.width - 2.0 * kEdgeInset - kItemSpacing * std::max(0.0, n - 1.0);
+    double fixed = 0.0;
     int flexible = 0;
     for (const BarItemPtr& item : items_) {
         if (item->isFlexible()) {
             ++flexible;
         } else {
-            room -= item->preferredWidth();
+            fixed += item->preferredWidth();
         }
     }
-    const double share = flexible > 0 ? room / flexible : 0.0;
-    double x = kEdgeInset;
+    const double share = flexible > 0 ? (room - fixed) / flexible : 0.0;
+    std::vector<double> widths;
+    double total = 0.0;
     for (const BarItemPtr& item : items_) {
-        const double width = item->isFlexible()
-                                 ? std::clamp(share, item->minimumWidth(), item->maximumWidth())
-                                 : item->preferredWidth();
-        item->setFrame(Rect::make(x, 0.0, width, size_.height));
-        x += width + kItemSpacing;
+        widths.push_back(item->isFlexible()
+                             ? std::clamp(share, item->minimumWidth(), item->maximumWidth())
+                             : item->preferredWidth());
+        total += widths.back();
+    }
+    // Too narrow: each rank of items gives up width in proportion to what it can spare, down to
+    // its smallest, before the next rank is touched.
+    double excess = total - room;
+    for (int order = 0; order <= 2 && excess > 0.0; ++order) {
+        double spare = 0.0;
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (items_[i]->shrinkOrder() == order) {
+                spare += std::max(0.0, widths[i] - items_[i]->smallestWidth());
+            }
+        }
+        if (!(spare > 0.0)) continue;
+        const double part = std::min(1.0, excess / spare);
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (items_[i]->shrinkOrder() == order) {
+                widths[i] -= std::max(0.0, widths[i] - items_[i]->smallestWidth()) * part;
+            }
+        }
+        excess -= std::min(excess, spare);
+    }
+    double x = kEdgeInset;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        items_[i]->setFrame(Rect::make(x, 0.0, widths[i], size_.height));
+        x += widths[i] + kItemSpacing;
     }
 }
 
@@ -616,7 +648,10 @@ void Stepper::layoutContents(Size size) {
         p.lineTo(cx + sign * kArrowDepth * 0.5, midY);
         p.lineTo(cx - sign * kArrowDepth * 0.5, midY - kArrowHalfHeight);
     }
-    centerTextVertically(*labelLayer_, kStepperArrowWidth, w - 2.0 * kStepperArrowWidth, midY);
+    // A narrowed stepper keeps its arrows; its label's font shrinks until the widest fits.
+    const double labelWidth = std::max(0.0, w - 2.0 * kStepperArrowWidth);
+    labelLayer_->setFontSize(std::min(kTitleFontSize, labelWidth / kWidestLabelEms));
+    centerTextVertically(*labelLayer_, kStepperArrowWidth, labelWidth, midY);
 }
 
 void Stepper::restyle() {

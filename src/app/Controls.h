@@ -41,6 +41,15 @@ inline constexpr double kStepperWidth = 150.0;      // two arrows and the label 
 inline constexpr double kStepperArrowWidth = 30.0;  // each of the two arrows
 inline constexpr double kSliderMinimumWidth = 100.0;
 inline constexpr double kSliderMaximumWidth = 320.0;
+// On a strip too narrow for the widths above, items shrink down to these (sliders first, then
+// steppers, then the rest). A stepper keeps both arrows and shrinks its label's font; a slider
+// keeps its icon and a short track; the bar pictures (30 points) still fit whole.
+inline constexpr double kButtonSmallestWidth = 40.0;
+inline constexpr double kSegmentSmallestWidth = 32.0;
+inline constexpr double kStepperSmallestWidth = 110.0;
+inline constexpr double kSliderSmallestWidth = 72.0;
+// The widest stepper label ("auto slice") is under this many ems of the system font.
+inline constexpr double kWidestLabelEms = 5.0;
 inline constexpr double kAccessorySize = 30.0;  // the slider's icon, square
 inline constexpr double kTrackHeight = 4.0;
 inline constexpr double kKnobWidth = 14.0;
@@ -77,6 +86,10 @@ public:
     virtual double minimumWidth() const { return preferredWidth(); }
     virtual double maximumWidth() const { return preferredWidth(); }
     virtual bool fillsBar() const { return false; }
+    // When the strip is too narrow for every item's minimum: the narrowest the item still works
+    // at, and when it gives way (items of order 0 shrink first, then 1, then 2).
+    virtual double smallestWidth() const { return minimumWidth(); }
+    virtual int shrinkOrder() const { return 2; }
     bool isFlexible() const { return maximumWidth() > minimumWidth(); }
 
     // Where the bar put the item, in strip points.
@@ -133,7 +146,10 @@ public:
 
     // Lays the items out across a strip of `size` points (again only when something changed),
     // and returns the root of the bar's layers: the strip's background with the items on it.
+    // Items shrink to fit as far as their smallest widths allow.
     const LayerPtr& layout(Size size);
+    // The narrowest strip, in points, on which `items` fit at their smallest widths.
+    static double minimumWidth(const std::vector<BarItemPtr>& items);
     const LayerPtr& layer() const { return root_; }
     Size size() const { return size_; }
 
@@ -200,6 +216,7 @@ public:
     bool isHighlighted() const { return highlighted_; }
 
     double preferredWidth() const override { return controls::kButtonWidth; }
+    double smallestWidth() const override { return controls::kButtonSmallestWidth; }
     bool touchBegan(const Touch& t) override;
     void touchMoved(const Touch& t) override;
     void touchEnded(const Touch& t) override;
@@ -239,6 +256,9 @@ public:
     int segmentAt(double x) const;
 
     double preferredWidth() const override { return controls::kSegmentWidth * segmentCount(); }
+    double smallestWidth() const override {
+        return controls::kSegmentSmallestWidth * segmentCount();
+    }
     bool touchBegan(const Touch& t) override;
     void touchMoved(const Touch& t) override;
     void touchEnded(const Touch& t) override;
@@ -294,6 +314,8 @@ public:
     double preferredWidth() const override { return 2.0 * controls::kSliderMinimumWidth; }
     double minimumWidth() const override { return controls::kSliderMinimumWidth; }
     double maximumWidth() const override { return controls::kSliderMaximumWidth; }
+    double smallestWidth() const override { return controls::kSliderSmallestWidth; }
+    int shrinkOrder() const override { return 0; }
     bool touchBegan(const Touch& t) override;
     void touchMoved(const Touch& t) override;
     void touchEnded(const Touch& t) override;
@@ -350,6 +372,8 @@ public:
     bool canStep(int direction) const;
 
     double preferredWidth() const override { return controls::kStepperWidth; }
+    double smallestWidth() const override { return controls::kStepperSmallestWidth; }
+    int shrinkOrder() const override { return 1; }
     bool touchBegan(const Touch& t) override;
     void touchMoved(const Touch& t) override;
     void touchEnded(const Touch& t) override;

@@ -16,6 +16,7 @@
 
 #include "app/Desktop.h"
 #include "base/Log.h"
+#include "base/Status.h"
 
 extern char** environ;
 
@@ -69,16 +70,19 @@ void FileInput::perform() {
     if (files.size() + texts >= 2) {
         logf("drop refused: %zu items dropped at once; drop one audio file",
              files.size() + static_cast<std::size_t>(texts));
+        showStatus("Drop one audio file at a time");
         return;
     }
     if (files.empty()) {
         logLine("drop refused: only a file can be dropped, not text");
+        showStatus("Only a file can be dropped, not text");
         return;
     }
     const std::string& path = files.front();
     if (!isAudio_ || !isAudio_(path)) {
         logf("drop refused: \"%s\" is not an audio file (its name extension decides)",
              fileNameOf(path).c_str());
+        showStatus("Not an audio file: " + fileNameOf(path));
         return;
     }
     target_.loadFile(path);
@@ -211,6 +215,7 @@ bool FileChooser::open(const std::vector<std::string>& command, Done done) {
         ::close(wake[0]);
         ::close(wake[1]);
         logf("cannot start the file chooser \"%s\": %s", command[0].c_str(), std::strerror(err));
+        showStatus("Cannot start the file chooser " + command[0]);
         return false;
     }
 

@@ -7,6 +7,11 @@
 
 namespace vornik {
 
+double stripZoomToFit(double zoom, double windowWidth, double minimumWidth) {
+    if (!(minimumWidth > 0.0) || !(windowWidth > 0.0)) return zoom;
+    return std::min(zoom, windowWidth / minimumWidth);
+}
+
 StripInput::StripInput(Sink sink) : sink_(std::move(sink)) {}
 
 void StripInput::setGeometry(double windowWidth, double windowHeight, double zoom) {
@@ -139,16 +144,16 @@ void StripInput::mouseUp(double x, double y) {
 
 // --- Everything at once ---------------------------------------------------------------------
 
-void StripInput::cancelAll() {
+void StripInput::cancel(bool heldToo) {
     // The button may still be down: its motion and release no longer play.
     swallowingClick_ = swallowingClick_ || mouse_.has_value();
     batch_.clear();
     for (const Finger& f : fingers_) batch_.push_back(f.touch);
     if (mouse_) batch_.push_back(*mouse_);
-    for (const Touch& t : held_) batch_.push_back(t);
+    if (heldToo) batch_.insert(batch_.end(), held_.begin(), held_.end());
     fingers_.clear();
     mouse_.reset();
-    held_.clear();
+    if (heldToo) held_.clear();
     if (!batch_.empty() && sink_) sink_(TouchPhase::Cancelled, batch_);
 }
 
@@ -211,7 +216,7 @@ bool StripInput::handleEvent(const SDL_Event& event, unsigned modifiers) {
         case SDL_WINDOWEVENT:
             if (!ours(event.window.windowID)) return false;
             if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
-                cancelAll();
+                cancelPressed();
                 return false;  // the window has its own business with focus
             }
             return false;

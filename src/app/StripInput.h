@@ -9,7 +9,9 @@
 // The mouse is a finger too. A click with Shift leaves its finger down where the button was
 // released (a held finger, shown as a marker) until a click near it lifts it, so a mouse can hold
 // one end of a loop while it plays the other. SDL's mouse events made from touches are dropped
-// (the finger events already carry those touches). Losing focus cancels every finger.
+// (the finger events already carry those touches). Losing focus cancels the fingers and the
+// pressed button, whose lifting the window will not hear of; held fingers stay down, so a loop
+// set up on purpose keeps playing while another window (a file chooser) has the focus.
 
 #include <SDL_events.h>
 
@@ -22,6 +24,10 @@
 #include "base/Touch.h"
 
 namespace vornik {
+
+// The zoom (window units per point) the strip is drawn at in a window `windowWidth` units wide:
+// the one asked for, or less where the strip would be narrower than `minimumWidth` points.
+double stripZoomToFit(double zoom, double windowWidth, double minimumWidth);
 
 class StripInput {
 public:
@@ -59,8 +65,10 @@ public:
     void mouseMotion(double x, double y);
     void mouseUp(double x, double y);
 
-    // Cancels every finger (the window lost focus, the bar changed): one batch, phase Cancelled.
-    void cancelAll();
+    // Cancels every finger, held ones included (the bar changed): one batch, phase Cancelled.
+    void cancelAll() { cancel(true); }
+    // The same for the fingers really down and the pressed button (the window lost focus).
+    void cancelPressed() { cancel(false); }
 
     // Fingers down now, held ones included.
     std::size_t touchCount() const;
@@ -78,6 +86,7 @@ private:
 
     TouchId newIdentity() { return nextIdentity_++; }
     void deliver(TouchPhase phase, const Touch& touch);
+    void cancel(bool heldToo);
     Finger* findFinger(std::int64_t device, std::int64_t finger);
 
     Sink sink_;

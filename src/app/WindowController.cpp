@@ -1,5 +1,6 @@
 #include "app/WindowController.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/Icons.h"
@@ -269,6 +270,19 @@ const LayerPtr& WindowController::stripLayer(Size size) {
     return mainBar_->layout(size);
 }
 
+double WindowController::minimumStripWidth() {
+    double widest = 0.0;
+    for (int mode = 0; mode <= kPlayModeCount; ++mode) {
+        const auto identifiers = mode < kPlayModeCount ? controlsBarItems(mode) : effectsBarItems();
+        std::vector<BarItemPtr> built;
+        for (const std::string& identifier : identifiers) {
+            if (BarItemPtr item = makeItemForIdentifier(identifier)) built.push_back(item);
+        }
+        widest = std::max(widest, Bar::minimumWidth(built));
+    }
+    return widest;
+}
+
 void WindowController::stripTouch(TouchPhase phase, const Touch& touch) {
     if (mainBar_) mainBar_->touch(phase, touch);
 }
@@ -306,6 +320,22 @@ int WindowController::playMode() const { return mainView_ ? mainView_->playMode(
 
 void WindowController::playModeChanged() {
     if (!modeSegments_) return;
+    applyPlayMode();
+    showBar(bars::kControls);
+}
+
+void WindowController::selectPlayMode(int mode) {
+    makeItemForIdentifier(items::kPlayModeSelector);
+    modeSegments_->setSelectedSegment(mode);
+    // The strip stays on its bar; a controls bar shown is laid out again for the new mode.
+    if (currentBar_ == bars::kControls) {
+        playModeChanged();
+    } else {
+        applyPlayMode();
+    }
+}
+
+void WindowController::applyPlayMode() {
     sendPlayMode(modeSegments_->selectedSegment());
     slicesChanged();
     for (int i = 0; i < kPlayModeCount; ++i) {
@@ -315,7 +345,6 @@ void WindowController::playModeChanged() {
     if (mode >= 0 && mode < kPlayModeCount) {
         modeSegments_->setImage(images_.image(barimages::kModeSelected[mode]), mode);
     }
-    showBar(bars::kControls);
 }
 
 void WindowController::effectsPressed() { showBar(bars::kEffects); }
@@ -422,8 +451,13 @@ void WindowController::updateReverbIcon() {
 
 // --- Calls on the instrument ---------------------------------------------------------------
 
-void WindowController::note(std::string_view call, double value) const {
+void WindowController::note(std::string_view call, double value) {
+    if (!hasSent(call)) sent_.push_back(call);  // names are literals: they stay
     if (callObserver_) callObserver_(call, value);
+}
+
+bool WindowController::hasSent(std::string_view call) const {
+    return std::find(sent_.begin(), sent_.end(), call) != sent_.end();
 }
 
 void WindowController::sendPlayMode(int mode) {

@@ -11,7 +11,7 @@
 //   controller.makeTouchBar();                  // the instrument exists from here on
 //   each frame:  renderer.render(*controller.stripLayer(stripSizeInPoints), zoom);
 //   each finger: controller.stripTouch(phase, touch);  // strip points
-//   focus lost:  controller.cancelStripTouches();
+//   all fingers gone at once: controller.cancelStripTouches();
 //   keys:        currentBar(), secondaryBar(), showBar(n), mainView()->recording...
 //   a drop:      mainView()->loadFile(path), then resetTransposition()
 
@@ -107,13 +107,16 @@ public:
     MainView* mainView() const { return mainView_.get(); }
 
     // --- The host ------------------------------------------------------------------------------
+    // The narrowest strip, in points, on which every bar fits (its items at their smallest).
+    // Builds the controls of every bar the first time.
+    double minimumStripWidth();
     // Lays the shown bar out across a strip of `size` points and returns the root of its layer
     // tree (black background, items on it) for the host to render. Makes the bar if needed.
     const LayerPtr& stripLayer(Size size);
     // One finger on the strip, in strip points. Goes to the item under it when it begins, and
     // stays with that item; a bar switch cancels the fingers on items that leave.
     void stripTouch(TouchPhase phase, const Touch& touch);
-    // The strip lost its fingers (focus lost): every finger held is cancelled.
+    // The strip lost every finger at once: each one an item holds is cancelled.
     void cancelStripTouches();
     void setInstrumentTouchHandler(InstrumentTouchHandler handler);
     // The default handler: one finger's change, as a touch event of the instrument.
@@ -121,9 +124,15 @@ public:
     void setInstrumentCallObserver(InstrumentCallObserver observer) {
         callObserver_ = std::move(observer);
     }
+    // Whether the controller has made this call on the instrument ("setDecay", as the observer
+    // names it): a control never moved has not, and the instrument keeps its own start value.
+    bool hasSent(std::string_view call) const;
 
     // --- Control actions (each sent by its control) ------------------------------------------
     void playModeChanged();
+    // The mode chosen from elsewhere (a MIDI program change): the selector and the instrument
+    // follow as if its segment was touched, but the strip stays on the bar it shows.
+    void selectPlayMode(int mode);
     void effectsPressed();
     void controlsPressed();
     void attackChanged();
@@ -171,6 +180,8 @@ public:
 
 private:
     int playMode() const;  // the instrument's, 0 without one
+    // The selector's segment to the instrument, the slice count and the segment images.
+    void applyPlayMode();
     std::shared_ptr<Slider> makeSlider(const char* identifier, double value, double minimum,
                                        double maximum, void (WindowController::*action)());
     std::shared_ptr<Stepper> makeStepper(const char* identifier,
@@ -178,7 +189,7 @@ private:
     std::shared_ptr<Button> makeButton(const char* identifier, const char* image,
                                        void (WindowController::*action)());
     std::function<void()> action(void (WindowController::*method)());
-    void note(std::string_view call, double value) const;
+    void note(std::string_view call, double value);
 
     // Calls on the instrument; each does nothing without one.
     void sendPlayMode(int mode);
@@ -196,6 +207,7 @@ private:
     MainViewFactory makeMainView_;
     InstrumentTouchHandler instrumentTouchHandler_ = deliverToInstrument;
     InstrumentCallObserver callObserver_;
+    std::vector<std::string_view> sent_;  // the names note() has seen, each once
     // Work queued on the run loop holds this weakly and does nothing once the controller is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
             return 0;
         case CommandLine::Action::Error:
             std::fprintf(stderr, "vornik: %s\n%s", commandLine.error.c_str(),
-                         "usage: vornik [FILE] [--zoom N] [--help] [--version]\n");
+                         "usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] "
+                         "[--midi-channel N] [--help] [--version]\n");
             return kExitUsage;
         case CommandLine::Action::Run:
             break;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/Log.h"
+#include "base/Status.h"
 
 namespace vornik {
 namespace {
@@ -30,6 +31,7 @@ bool AudioDevice::open() {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             logf("no audio output: the audio system did not start (%s); playing on without sound",
                  sdlError());
+            showStatus("No sound device: playing silently");
             return false;
         }
         subsystemStarted_ = true;
@@ -53,6 +55,7 @@ bool AudioDevice::open() {
             "no audio output: cannot open the default device on %s (%s); playing on without "
             "sound",
             driver ? driver : "no driver", sdlError());
+        showStatus("No sound device: playing silently");
         return false;
     }
     device_ = id;

@@ -126,6 +126,8 @@ void DelayUnit::process(const float* inL, const float* inR, float* outL, float* 
         loudest = std::max({loudest, std::fabs(lineL[k]), std::fabs(lineR[k])});
     }
     quiet_ = dryOnly && loudest < kSilence ? quiet_ + std::min(frames, INT32_MAX - quiet_) : 0;
+    // Every value in the lines passes through the echo filter when it is read back.
+    if (!dsp::allFinite(lowL_, lowR_)) reset();
 }
 
 }  // namespace vornik

@@ -19,7 +19,9 @@ public:
     virtual void prepare(double sampleRate, int maxBlock) = 0;
 
     // Silences the unit's memory (filter state, delay lines). Never allocates, locks or waits.
-    // Thread: audio between blocks, or main while no render runs.
+    // Thread: main while no render runs; audio between blocks (the graph, as a unit goes idle)
+    // and from the unit itself when its state has gone non-finite, so an overflow costs a
+    // click, never lasting NaN.
     virtual void reset() = 0;
 
     // True when the unit would pass its input through unchanged and holds nothing that could
@@ -79,6 +81,13 @@ private:
 inline double clampParameter(double v, double lo, double hi, double fallback) {
     if (std::isnan(v)) return fallback;
     return std::clamp(v, lo, hi);
+}
+
+// One cheap test of a unit's state per block: the sum of a few values that every sample of its
+// memory passes through. NaN or infinity anywhere there makes the sum non-finite.
+template <class... T>
+bool allFinite(T... values) {
+    return std::isfinite((values + ...));
 }
 
 inline void copyIfApart(const float* in, float* out, int frames) {

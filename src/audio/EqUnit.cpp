@@ -111,6 +111,7 @@ void EqUnit::processChunk(const float* inL, const float* inR, float* outL, float
     float* fr = scratchR_.data();
     filter(inL, fl, left_, frames);
     filter(inR, fr, right_, frames);
+    if (!dsp::allFinite(left_.ic1, left_.ic2, right_.ic1, right_.ic2)) reset();
 
     if (wet_.settled()) {
         const bool filtered = wet_.value() == 1.0f;

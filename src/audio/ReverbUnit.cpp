@@ -181,6 +181,11 @@ void ReverbUnit::process(const float* inL, const float* inR, float* outL, float*
         processChunk(inL + done, inR + done, outL + done, outR + done, n);
         done += n;
     }
+    // Whatever the pre-delay, the diffusers and the lines hold reaches a line's absorption
+    // filter within one pass of the network.
+    float sum = 0.0f;
+    for (float s : lowState_) sum += s;
+    if (!std::isfinite(sum)) reset();
 }
 
 void ReverbUnit::processChunk(const float* inL, const float* inR, float* outL, float* outR,

@@ -16,7 +16,13 @@ enum class StatusKind {
 };
 
 // Hands one message to the status line, or to nobody when no window listens (headless tools).
+// A message replaces the one shown. A recording message stays until it is replaced or cleared
+// (send it again to update its elapsed time); the others fade after a few seconds.
 void showStatus(std::string_view text, StatusKind kind = StatusKind::warning);
+
+// Clears the message shown if it is of this kind (an empty text, as the sink receives it), so
+// that ending a recording does not wipe a warning that came meanwhile.
+inline void clearStatus(StatusKind kind) { showStatus({}, kind); }
 
 // Receives every message while alive: the window installs one, tests read what was shown.
 // Install and remove on the main thread; the newest one wins and the previous comes back.

@@ -1,9 +1,12 @@
 #include "display/MainView.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
-#include "base/Log.h"
 #include "audio/AudioConstants.h"
+#include "base/Log.h"
+#include "base/Status.h"
 
 namespace vornik {
 namespace {
@@ -11,6 +14,17 @@ namespace {
 // The envelope times never go below the shortest ramp the controls can set; a value that is not
 // a number would poison every envelope it touches, so it is refused.
 constexpr double kShortestEnvelope = 0.005;
+
+// A path as the user knows it: the home folder as "~".
+std::string shownPath(const std::filesystem::path& path) {
+    const char* home = std::getenv("HOME");
+    const std::string p = path.string();
+    const std::size_t n = home != nullptr ? std::strlen(home) : 0;
+    if (n > 1 && p.compare(0, n, home) == 0 && p.size() > n && p[n] == '/') {
+        return std::string("~").append(p, n);
+    }
+    return p;
+}
 
 }  // namespace
 
@@ -131,7 +145,13 @@ void MainView::setRecorder(std::unique_ptr<Recorder> recorder) {
 void MainView::recordingStart() {
     setRecording(true);
     if (!recorder_->prepareToRecord()) logLine("ERROR: audioRecorder prepareToRecord");
-    if (!recorder_->record()) logLine("ERROR: audioRecorder record audio");
+    if (recorder_->record()) {
+        recordingSince_ = runLoop_.now();
+        recordingShown_ = -1;
+    } else {
+        logLine("ERROR: audioRecorder record audio");
+        showStatus("Cannot record: " + recorder_->failure());
+    }
     // While recording the strip shows only the meter (and any voice cursors).
     meterLayer_->setOpacity(1.0f);
     oscLayer_->editPath().clear();
@@ -141,9 +161,16 @@ void MainView::recordingStart() {
 
 void MainView::recordingEnd() {
     setRecording(false);
-    recorder_->stop();  // the file is complete and closed when this returns
+    const bool running = recorder_->isRecording();
+    const bool saved = recorder_->stop();  // the file is complete and closed when this returns
     meterLayer_->setOpacity(0.0f);
-    loadFile(recordURL().string());
+    if (saved) {
+        // The take by its permanent name, which a later recording does not change.
+        loadFile(recorder_->lastTake().string());
+        showStatus("Recording saved: " + shownPath(recorder_->lastTake()), StatusKind::info);
+    } else if (running) {
+        showStatus("Recording not saved: " + recorder_->failure() + "; the sample stays");
+    }
     // The markers come back at once, in every mode, until the load replaces them.
     createSlices();
     showSlices();
@@ -265,10 +292,19 @@ bool MainView::takeOscilloscopeCapture() {
 // --- The sample and its slices ---------------------------------------------------------------
 
 void MainView::loadFile(const std::string& path) {
+    loadOnceMeasured_.reset();
     for (Playhead& v : playheads()) {
         if (v.active()) v.setFadeOut(true);
     }
     runLoop_.after(kLoadDelaySeconds, [this, path] { actuallyLoadFile(path); });
+}
+
+void MainView::loadFileOnceMeasured(const std::string& path) {
+    if (touchBarSize_.x > 0.0) {
+        loadFile(path);
+    } else {
+        loadOnceMeasured_ = path;  // updateSize loads it
+    }
 }
 
 void MainView::actuallyLoadFile(const std::string& path) {
@@ -277,6 +313,7 @@ void MainView::actuallyLoadFile(const std::string& path) {
         outcome == SampleLoader::Outcome::Refused) {
         return;
     }
+    samplePath_ = path;
     renderWaveform();
     if (playMode_ == Playhead::kSlicer) {
         createSlices();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "audio/AudioDevice.h"
@@ -107,18 +108,28 @@ public:
     const float* oscR() const { return oscR_; }
 
     // --- The sample ----------------------------------------------------------------------------
-    // Fades every playing voice out and loads `path` 10 ms later, once they are silent.
+    // Fades every playing voice out and loads `path` 10 ms later, once they are silent. A load
+    // still waiting in loadFileOnceMeasured is dropped: the newer file wins.
     void loadFile(const std::string& path);
+    // loadFile, once the strip has been measured (at once if it has been): automatic slicing
+    // needs the strip's width. For files opened at start, before the first display frame.
+    void loadFileOnceMeasured(const std::string& path);
     // The deferred half of loadFile: decodes the file, publishes it, redraws, and in slicer mode
     // rebuilds the slices. Called only by the work loadFile schedules.
     void actuallyLoadFile(const std::string& path);
+
+    // The file the sample came from, as given to loadFile; empty before the first good load.
+    // A file that could not be loaded leaves it as it was. For a recording it is the take in the
+    // takes folder, which later recordings do not change.
+    const std::string& samplePath() const { return samplePath_; }
 
     // The current sample, as the mixer reads it. Its planes stay valid until the next load.
     const SampleSnapshot& sample() const { return mixer_.sample().current(); }
     const float* fileBufferLeft() const { return sample().left; }
     const float* fileBufferRight() const { return sample().right; }
     std::uint32_t fileBufferLength() const { return sample().fileBufferLength; }
-    // The open file: none before the first load and after a failed open (then all zeros).
+    // The open file: none before the first load (then all zeros). A file that cannot be opened
+    // or used changes nothing: the sample before it stays, playable and drawn.
     bool hasAudioFile() const { return sample().loaded; }
     std::int64_t audioFileLength() const { return sample().fileLength; }
     double audioFileSampleRate() const { return sample().sampleRate; }
@@ -149,11 +160,12 @@ public:
     // Thread: any (read by the display update and the keys).
     bool recording() const { return recording_.load(std::memory_order_relaxed); }
     void setRecording(bool on) { recording_.store(on, std::memory_order_relaxed); }
-    // Starts recording; a device that cannot be prepared or started is logged, and the state is
-    // recording all the same.
+    // Starts recording; a device that cannot be prepared or started is logged and shown, and the
+    // state is recording all the same.
     void recordingStart();
-    // Stops recording; returns once "recording.wav" is complete and closed, then loads it. A
-    // second end stops nothing.
+    // Stops recording; returns once the take is complete and closed, then loads it. A take that
+    // failed or captured nothing loads nothing: the sample stays, and the window says why. A
+    // second end stops and loads nothing.
     void recordingEnd();
 
     // --- Touches and the four play modes -------------------------------------------------------
@@ -209,8 +221,10 @@ public:
     void setPresentationTime(double v);
     // One display frame: the meter while recording, the voices' cursors, boxes and speed bars
     // (and the switch-off of voices whose sound has ended), the strip's size when it changed,
-    // the slice flashes and the oscilloscope. The first call after the host sized layer()
-    // measures the strip. Allocates nothing on a frame where the strip's width is unchanged.
+    // the slice flashes and the oscilloscope; then frees a replaced sample the audio thread let
+    // go of. The first call after the host sized layer() measures the strip. Allocates nothing
+    // on a frame where the strip's width is unchanged (while recording, once a second for the
+    // status line's count).
     void update();
 
     // Redraws the sample's bars in the play mode's colours.
@@ -276,11 +290,15 @@ private:
     bool oscNewData_ = false;
 
     SampleLoader loader_{mixer_.sample()};
+    std::string samplePath_;
     SliceList slices_;
     int numSlices_ = 1;
+    std::optional<std::string> loadOnceMeasured_;
 
     std::unique_ptr<Recorder> recorder_ = std::make_unique<Recorder>();
     std::atomic<bool> recording_{false};
+    double recordingSince_ = 0.0;  // run loop time the recorder started
+    long recordingShown_ = -1;     // whole seconds last shown in the status line
 
     std::vector<TouchId> activeTouches_;
     std::optional<Touch> freeTouch_;

@@ -2,7 +2,11 @@
 // the voices whose sound has ended.
 
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <utility>
 
+#include "base/Status.h"
 #include "display/DisplayConstants.h"
 #include "display/MainView.h"
 #include "display/Transaction.h"
@@ -24,6 +28,8 @@ void MainView::update() {
     updateOscilloscope();
     Transaction::commit();
     Transaction::flush();
+    // A replaced sample (230 MB for ten minutes) goes as soon as the audio thread let go of it.
+    mixer_.sample().collect();
 }
 
 // The input level as a disc centred on the strip: 5 points across at silence, 3005 at full scale.
@@ -35,6 +41,16 @@ void MainView::updateMeter() {
     meterLayer_->setPosition({view.width * 0.5, view.height * 0.5});
     meterLayer_->setBounds(Rect::make(0.0, 0.0, s, s));
     meterLayer_->setCornerRadius(s * 0.5);
+
+    // The status line counts the take's seconds.
+    const auto seconds = static_cast<long>(runLoop_.now() - recordingSince_);
+    if (recorder_->isRecording() && seconds != recordingShown_) {
+        recordingShown_ = seconds;
+        char text[64];
+        std::snprintf(text, sizeof text, "Recording %ld:%02ld   (r stops)", seconds / 60,
+                      seconds % 60);
+        showStatus(text, StatusKind::recording);
+    }
 }
 
 void MainView::updateVoices() {
@@ -96,6 +112,10 @@ void MainView::updateSize() {
     looperAlert_->setPosition({touchBarSize_.x * 0.5, touchBarSize_.y * 0.5});
     renderWaveform();
     showSlices();
+    if (loadOnceMeasured_ && touchBarSize_.x > 0.0) {
+        const std::string path = std::move(*loadOnceMeasured_);
+        loadFile(path);
+    }
 }
 
 void MainView::updateHighlights() {

@@ -413,7 +413,9 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
         zoom = 1.0;
     } else {
         auto pixels = [zoom](double points) {
-            const double p = points * zoom;
+            // A size that is whole in pixels (a window's width over its zoom, times the zoom)
+            // may land a rounding error below it: that is still the whole pixel.
+            const double p = points * zoom + 1e-6;
             return p > 0.0 ? static_cast<int>(std::min(p, double{Image::kMaxImageSide} + 1.0)) : 0;
         };
         width = pixels(b.size.width);

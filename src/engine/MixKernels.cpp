@@ -5,6 +5,11 @@
 #include "engine/Mixer.h"
 
 #if defined(__x86_64__)
+#if !defined(__clang__)
+// GCC 12 takes the undefined upper halves inside its own AVX-512 conversion intrinsics for
+// uninitialised values.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 // Functions of the AVX2 path only; chosen at run time where the CPU has it. No FMA: every
 // product is rounded before its sum, as in the scalar code.

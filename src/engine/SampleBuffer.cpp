@@ -35,6 +35,7 @@ void SampleStore::publish(std::unique_ptr<SampleSnapshot> next) {
 }
 
 void SampleStore::collect() {
+    if (retired_.empty()) return;  // every display frame asks
     const SampleSnapshot* held = inUse_.load(std::memory_order_seq_cst);
     std::erase_if(retired_, [held](const auto& s) { return s.get() != held; });
 }

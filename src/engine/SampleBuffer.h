@@ -56,7 +56,8 @@ public:
     // Thread: main.
     void publish(std::unique_ptr<SampleSnapshot> next);
 
-    // Frees replaced snapshots that the audio thread no longer holds. Thread: main.
+    // Frees replaced snapshots that the audio thread no longer holds; the display update calls
+    // it every frame, so nothing is left waiting for the next load. Thread: main.
     void collect();
     std::size_t retiredCount() const { return retired_.size(); }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,17 +30,25 @@ struct CloseFile {
 };
 using FilePtr = std::unique_ptr<SNDFILE, CloseFile>;
 
-// A NaN or infinite sample would poison every filter and the reverb it reaches, forever; it
-// becomes silence. x - x is 0 exactly for finite x, and the form has no branch, so it vectorises.
-inline float toSample(float x, std::size_t& bad) {
+// What split() had to mend.
+struct Mended {
+    std::size_t nonFinite = 0, clamped = 0;
+};
+
+// A NaN or infinite sample would poison every filter and the reverb it reaches; it becomes
+// silence. A huge finite one (a float file holding 3e38) overflows the mix into the same state,
+// so it is clamped. x - x is 0 exactly for finite x, and the form has no branch, so it vectorises.
+inline float toSample(float x, Mended& m) {
     const bool finite = (x - x == 0.0f);
-    bad += !finite;
-    return finite ? x : 0.0f;
+    m.nonFinite += !finite;
+    const float v = finite ? x : 0.0f;
+    m.clamped += (v > kLoudestSample) | (v < -kLoudestSample);
+    return std::clamp(v, -kLoudestSample, kLoudestSample);
 }
 
 // 16-bit PCM as libsndfile normalises it: times 2^-15, exact, so the same floats its float read
 // gives.
-inline float toSample(short x, std::size_t&) { return static_cast<float>(x) * (1.0f / 32768.0f); }
+inline float toSample(short x, Mended&) { return static_cast<float>(x) * (1.0f / 32768.0f); }
 
 inline sf_count_t readFrames(SNDFILE* f, float* to, sf_count_t n) {
     return sf_readf_float(f, to, n);
@@ -48,29 +57,29 @@ inline sf_count_t readFrames(SNDFILE* f, short* to, sf_count_t n) {
     return sf_readf_short(f, to, n);
 }
 
-// Splits `frames` interleaved frames into the planes at `offset`; counts non-finite samples.
+// Splits `frames` interleaved frames into the planes at `offset`; counts what it mended.
 template <typename Sample>
-std::size_t split(const Sample* in, float* planes, std::size_t planeFrames, std::size_t offset,
-                  std::size_t frames, int channels) {
-    std::size_t bad = 0;
+Mended split(const Sample* in, float* planes, std::size_t planeFrames, std::size_t offset,
+             std::size_t frames, int channels) {
+    Mended mended;
     if (channels == 1) {
         float* out = planes + offset;
-        for (std::size_t f = 0; f < frames; ++f) out[f] = toSample(in[f], bad);
+        for (std::size_t f = 0; f < frames; ++f) out[f] = toSample(in[f], mended);
     } else if (channels == 2) {
         float* left = planes + offset;
         float* right = planes + planeFrames + offset;
         for (std::size_t f = 0; f < frames; ++f) {
-            left[f] = toSample(in[2 * f], bad);
-            right[f] = toSample(in[2 * f + 1], bad);
+            left[f] = toSample(in[2 * f], mended);
+            right[f] = toSample(in[2 * f + 1], mended);
         }
     } else {
         for (int c = 0; c < channels; ++c) {
             float* out = planes + c * planeFrames + offset;
             const Sample* src = in + c;
-            for (std::size_t f = 0; f < frames; ++f) out[f] = toSample(src[f * channels], bad);
+            for (std::size_t f = 0; f < frames; ++f) out[f] = toSample(src[f * channels], mended);
         }
     }
-    return bad;
+    return mended;
 }
 
 struct Unmap {
@@ -177,7 +186,9 @@ std::int64_t readAll(SNDFILE* file, Planes& planes, std::uint32_t frames, int ch
         Sample* dest = direct ? reinterpret_cast<Sample*>(out + done) : scratch.get();
         const sf_count_t got = readFrames(file, dest, static_cast<sf_count_t>(want));
         const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
-        d.nonFinite += split(dest, out, frames, done, n, channels);
+        const Mended m = split(dest, out, frames, done, n, channels);
+        d.nonFinite += m.nonFinite;
+        d.clamped += m.clamped;
         done += n;
         if (n < want) {
             d.readError = sf_error(file);
@@ -291,25 +302,57 @@ sf_count_t memoryWrite(const void*, sf_count_t, void*) { return 0; }
 
 sf_count_t memoryTell(void* user) { return static_cast<MemoryFile*>(user)->pos; }
 
+// libsndfile's refusal in words a user can act on; its own texts name chunks and codes.
+std::string openErrorText(int code) {
+    switch (code) {
+        case SF_ERR_UNRECOGNISED_FORMAT:
+            return "not an audio file this program can read";
+        case SF_ERR_UNSUPPORTED_ENCODING:
+            return "its audio encoding is not supported";
+        case SF_ERR_SYSTEM:
+            return "the system could not read it";
+        default:
+            return "the file is damaged or not audio";
+    }
+}
+
+std::string lowerFirst(std::string text) {
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(text[0]));
+    return text;
+}
+
 }  // namespace
 
-DecodedAudio decodeAudioFile(const std::string& path) {
-    // Only regular files: a FIFO or a device would block the main thread or never end.
+std::string unreadableFileReason(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status)) return openFailed(ec ? ec.message() : "no such file");
-    if (!std::filesystem::is_regular_file(status)) return openFailed("not a regular file");
+    if (!std::filesystem::exists(status)) {
+        return ec && ec != std::errc::no_such_file_or_directory ? lowerFirst(ec.message())
+                                                                 : "no such file";
+    }
+    // Only regular files: a FIFO or a device would block the main thread or never end.
+    if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) {
+        return errno == EACCES ? "no permission to read it" : lowerFirst(std::strerror(errno));
+    }
+    if (std::filesystem::file_size(path, ec) == 0 && !ec) return "the file is empty";
+    return {};
+}
 
+DecodedAudio decodeAudioFile(const std::string& path) {
+    if (std::string reason = unreadableFileReason(path); !reason.empty()) {
+        return openFailed(std::move(reason));
+    }
     SF_INFO info{};
     FilePtr file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file) return openFailed(sf_strerror(nullptr));
+    if (!file) return openFailed(openErrorText(sf_error(nullptr)));
     return decodeOpenFile(file.get(), info);
 }
 
 DecodedAudio decodeAudioVirtual(SF_VIRTUAL_IO& io, void* user) {
     SF_INFO info{};
     FilePtr file(sf_open_virtual(&io, SFM_READ, &info, user));
-    if (!file) return openFailed(sf_strerror(nullptr));
+    if (!file) return openFailed(openErrorText(sf_error(nullptr)));
     return decodeOpenFile(file.get(), info);
 }
 

@@ -14,6 +14,10 @@
 
 namespace vornik {
 
+// The largest magnitude a decoded sample keeps: far above full scale (1), yet 64 voices of it
+// still sum to a finite mix that the effects can take.
+constexpr float kLoudestSample = 64.0f;
+
 struct DecodedAudio {
     enum class Status {
         Decoded,     // `snapshot` holds the file; frames the decoder did not deliver are silence
@@ -26,10 +30,15 @@ struct DecodedAudio {
     std::uint32_t framesRead = 0;              // frames the decoder delivered
     int readError = 0;          // libsndfile's error number if the read stopped early
     std::size_t nonFinite = 0;  // NaN and infinite samples replaced by 0
-    std::string reason;         // why it failed to open or was refused
+    std::size_t clamped = 0;    // finite samples beyond kLoudestSample, clamped to it
+    std::string reason;         // why it failed to open or was refused, in plain words
 
     bool readComplete() const { return snapshot && framesRead == snapshot->capacity; }
 };
+
+// Why the file at `path` cannot be read, in plain words ("no such file", "not a regular file",
+// "the file is empty", "no permission to read it"); empty when it is a readable, non-empty file.
+std::string unreadableFileReason(const std::string& path);
 
 // Opens and decodes the file at `path` (UTF-8).
 DecodedAudio decodeAudioFile(const std::string& path);

@@ -1,17 +1,14 @@
 #include "sample/Recorder.h"
 
 #include <fcntl.h>
-#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "base/Log.h"
@@ -23,81 +20,9 @@ namespace {
 // How often the writer looks into the ring when it is not woken: far within the ring's length.
 constexpr auto kWriterPoll = std::chrono::milliseconds(5);
 
-std::string_view trim(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
-}
-
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        return pw->pw_dir;
-    }
-    return "/tmp";
-}
-
-std::string readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    if (!in) return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string runXdgUserDir() {
-    std::string out;
-    FILE* pipe = popen("xdg-user-dir DOCUMENTS 2>/dev/null", "r");
-    if (pipe == nullptr) return out;
-    char chunk[256];
-    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) out += chunk;
-    if (pclose(pipe) != 0) out.clear();  // a missing tool (status 127) or a failure
-    return out;
-}
-
 std::atomic<unsigned> gTempCounter{0};
 
 }  // namespace
-
-std::filesystem::path documentsDirectoryFrom(std::string_view xdgUserDirOutput,
-                                             std::string_view userDirsFile,
-                                             const std::filesystem::path& home) {
-    const std::string_view tool = trim(xdgUserDirOutput);
-    if (!tool.empty() && tool.front() == '/') return std::filesystem::path(tool);
-
-    // user-dirs.dirs: lines of XDG_NAME_DIR="$HOME/Some/Where" or an absolute path.
-    constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
-    std::string_view rest = userDirsFile;
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        std::string_view line = trim(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
-        if (line.substr(0, kKey.size()) != kKey) continue;
-        std::string_view value = trim(line.substr(kKey.size()));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-            value = value.substr(1, value.size() - 2);
-        }
-        constexpr std::string_view kHome = "$HOME";
-        if (value.substr(0, kHome.size()) == kHome &&
-            (value.size() == kHome.size() || value[kHome.size()] == '/')) {
-            std::string full = home.string();
-            full.append(value.substr(kHome.size()));
-            return std::filesystem::path(full).lexically_normal();
-        }
-        if (!value.empty() && value.front() == '/') return std::filesystem::path(value);
-    }
-    return home / "Documents";
-}
-
-std::filesystem::path documentsDirectory() {
-    const std::filesystem::path home = homeDirectory();
-    std::filesystem::path config = home / ".config";
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        config = xdg;
-    }
-    return documentsDirectoryFrom(runXdgUserDir(), readWholeFile(config / "user-dirs.dirs"), home);
-}
 
 Recorder::Recorder(std::filesystem::path directory, std::unique_ptr<CaptureSource> source,
                    std::size_t ringFrames)
@@ -119,31 +44,38 @@ const std::filesystem::path& Recorder::url() const {
     return url_;
 }
 
+bool Recorder::fail(std::string why) {
+    failure_ = std::move(why);
+    return false;
+}
+
 bool Recorder::prepareToRecord() {
     if (recording_) return true;
     discardPrepared();
+    failure_.clear();
 
     const std::filesystem::path directory = url().parent_path();
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error || !std::filesystem::is_directory(directory)) {
-        logf("recording: cannot make the directory %s (%s)", directory.c_str(),
-             error ? error.message().c_str() : "not a directory");
-        return false;
+        const std::string why = error ? error.message() : "a file of that name is in the way";
+        logf("recording: cannot make the directory %s (%s)", directory.c_str(), why.c_str());
+        return fail("cannot make the folder " + directory.string() + " (" + why + ")");
     }
+    removeStaleParts(directory);
 
     // A name of our own beside the target, so the final rename stays on one file system.
     int fd = -1;
     std::filesystem::path temp;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = directory / (".recording-" + std::to_string(getpid()) + "-" +
-                            std::to_string(gTempCounter.fetch_add(1)) + ".wav.part");
+        temp = directory / partFileName(getpid(), gTempCounter.fetch_add(1));
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
-        logf("recording: cannot create a file in %s (%s)", directory.c_str(), std::strerror(errno));
-        return false;
+        const std::string why = std::strerror(errno);
+        logf("recording: cannot create a file in %s (%s)", directory.c_str(), why.c_str());
+        return fail("cannot create a file in " + directory.string() + " (" + why + ")");
     }
 
     SF_INFO info{};
@@ -155,7 +87,7 @@ bool Recorder::prepareToRecord() {
         logf("recording: cannot start the file %s (%s)", temp.c_str(), sf_strerror(nullptr));
         ::close(fd);
         ::unlink(temp.c_str());
-        return false;
+        return fail("cannot start a sound file in " + directory.string());
     }
     // Loud input clips at full scale instead of wrapping around.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -180,7 +112,7 @@ bool Recorder::record() {
     } catch (const std::system_error& e) {
         logf("recording: cannot start the writer (%s)", e.what());
         discardPrepared();
-        return false;
+        return fail("the program could not start its writer");
     }
 
     accepting_.store(true, std::memory_order_release);
@@ -188,8 +120,9 @@ bool Recorder::record() {
         accepting_.store(false, std::memory_order_release);
         stopWriter();
         discardPrepared();
-        return false;
+        return fail("no audio input could be opened");
     }
+    startedAt_ = std::time(nullptr);
     recording_ = true;
     return true;
 }
@@ -206,12 +139,14 @@ bool Recorder::stop() {
 
     if (writeFailed_) {
         discardPrepared();
-        return false;
+        return fail(writeErrno_ != 0 ? "it could not be written (" +
+                                           std::string(std::strerror(writeErrno_)) + ")"
+                                     : std::string("it could not be written"));
     }
     if (framesWritten_ == 0) {
         logf("recording: nothing was captured; %s stays as it was", url().c_str());
         discardPrepared();
-        return false;
+        return fail("nothing was captured");
     }
     return finishFile();
 }
@@ -250,6 +185,7 @@ void Recorder::drain() {
         const sf_count_t written =
             sf_writef_float(file_, writerBlock_.data(), static_cast<sf_count_t>(n));
         if (written != static_cast<sf_count_t>(n)) {
+            writeErrno_ = errno;
             writeFailed_ = true;
             logf("recording: cannot write %s (%s); the previous recording is kept",
                  tempPath_.c_str(), sf_strerror(file_));
@@ -279,38 +215,67 @@ void Recorder::discardPrepared() {
 }
 
 bool Recorder::finishFile() {
-    // Close (libsndfile writes the final header), reach the disk, then replace in one step.
+    // Close (libsndfile writes the final header) and reach the disk.
     const int closeError = sf_close(file_);
     file_ = nullptr;
+    std::string why;
     if (closeError != 0) {
-        logf("recording: cannot finish %s (%s); the previous recording is kept", tempPath_.c_str(),
-             sf_error_number(closeError));
-        discardPrepared();
-        return false;
-    }
-    if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
-        logf("recording: cannot finish %s (%s); the previous recording is kept", tempPath_.c_str(),
-             std::strerror(errno));
-        fd_ = -1;
-        discardPrepared();
-        return false;
+        why = sf_error_number(closeError);
+    } else if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
+        why = std::strerror(errno);
     }
     fd_ = -1;
-    if (::rename(tempPath_.c_str(), url().c_str()) != 0) {
-        // Keep the new recording where it is rather than lose it.
-        logf("recording: cannot replace %s (%s); the new recording stays in %s", url().c_str(),
-             std::strerror(errno), tempPath_.c_str());
-        tempPath_.clear();
-        return false;
+    if (!why.empty()) {
+        logf("recording: cannot finish %s (%s); the previous recording is kept", tempPath_.c_str(),
+             why.c_str());
+        discardPrepared();
+        return fail("it could not be finished (" + why + ")");
     }
-    tempPath_.clear();
-    // The rename itself reaches the disk with the directory.
-    if (const int dir = ::open(url().parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+
+    // The take gets its permanent name first, then becomes "recording.wav".
+    const std::filesystem::path takes = takesDirectory(url().parent_path());
+    lastTake_ = keepTake(tempPath_, takes, "recording", startedAt_, why);
+    if (lastTake_.empty()) {
+        logf("recording: cannot keep the take in %s (%s)", takes.c_str(), why.c_str());
+    }
+    const bool replace = previousKept(takes);
+    if (replace && ::rename(tempPath_.c_str(), url().c_str()) == 0) {
+        tempPath_.clear();
+        if (lastTake_.empty()) lastTake_ = url();
+    } else if (!lastTake_.empty()) {
+        if (replace) {
+            logf("recording: cannot replace %s (%s); the new recording is %s", url().c_str(),
+                 std::strerror(errno), lastTake_.c_str());
+        }
+        discardPrepared();  // the take holds it
+    } else {
+        // Nowhere else to go: the new recording stays where it is rather than be lost.
+        logf("recording: cannot replace %s; the new recording stays in %s", url().c_str(),
+             tempPath_.c_str());
+        lastTake_ = tempPath_;
+        tempPath_.clear();
+    }
+    // The new names reach the disk with their directories.
+    for (const auto& dir : {url().parent_path(), takes}) {
+        if (const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
     }
     return true;
+}
+
+bool Recorder::previousKept(const std::filesystem::path& takes) {
+    struct stat st {};
+    if (::stat(url().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || isKeptIn(url(), takes)) {
+        return true;
+    }
+    // A "recording.wav" from before takes were kept, or whose take was deleted.
+    std::string why;
+    if (!keepTake(url(), takes, "recording", st.st_mtim.tv_sec, why).empty()) return true;
+    logf("recording: cannot keep the previous %s in %s (%s); it stays as it was", url().c_str(),
+         takes.c_str(), why.c_str());
+    return false;
 }
 
 }  // namespace vornik

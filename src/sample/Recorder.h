@@ -4,15 +4,16 @@
 //
 // Three threads: the capture side only copies frames into a lock-free ring and adds to the
 // meter; a writer thread drains the ring into a temporary file beside "recording.wav"; the main
-// thread starts and stops. Only a finished, closed recording is renamed over "recording.wav", so
-// a recording that fails or is cut off never leaves a truncated file and never destroys the
-// previous one.
+// thread starts and stops. Only a finished, closed recording becomes a take: it is kept in the
+// takes folder under its own name, then renamed over "recording.wav". A recording that fails or
+// is cut off never leaves a truncated file, and no earlier take is ever destroyed.
 
 #include <sndfile.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -25,18 +26,9 @@
 #include "sample/CaptureSource.h"
 #include "sample/RecorderMeter.h"
 #include "sample/RecorderRing.h"
+#include "sample/Takes.h"
 
 namespace vornik {
-
-// The user's documents directory: `xdg-user-dir DOCUMENTS` if that tool answers, else
-// XDG_DOCUMENTS_DIR from user-dirs.dirs, else $HOME/Documents. Runs a program. Thread: main.
-std::filesystem::path documentsDirectory();
-
-// The same choice from given answers: the tool's output (empty if it is missing), the contents of
-// user-dirs.dirs (empty if there is none) and $HOME. Thread: any.
-std::filesystem::path documentsDirectoryFrom(std::string_view xdgUserDirOutput,
-                                             std::string_view userDirsFile,
-                                             const std::filesystem::path& home);
 
 class Recorder final : public CaptureSink {
 public:
@@ -60,9 +52,9 @@ public:
 
     CaptureSource& source() { return *source_; }  // Thread: main
 
-    // Makes the directory if missing and creates the temporary file the next recording goes
-    // into; "recording.wav" itself is not touched. False, with a log line, on failure.
-    // Thread: main.
+    // Makes the directory if missing, removes temporary files that killed programs left there,
+    // and creates the temporary file the next recording goes into; "recording.wav" itself is not
+    // touched. False, with a log line, on failure. Thread: main.
     bool prepareToRecord();
 
     // Starts recording, preparing first if needed. False, with a log line, when the file cannot
@@ -70,10 +62,18 @@ public:
     // True without effect while already recording. Thread: main.
     bool record();
 
-    // Stops recording. Returns only when the file is complete and closed: true when a new
-    // "recording.wav" replaced the old one; false when no recording ran, nothing was captured
-    // or writing failed, and then the previous "recording.wav" is left as it was. Thread: main.
+    // Stops recording. Returns only when the file is complete and closed: true when the take
+    // was written completely (lastTake() holds it; "recording.wav" too, unless the previous one
+    // could not be kept); false when no recording ran, nothing was captured or writing failed,
+    // and then nothing on disk changed. Thread: main.
     bool stop();
+
+    // The last complete take under its permanent name ("Vornik takes/recording-....wav"; only
+    // "recording.wav" if the takes folder could not hold it); empty before the first.
+    // Thread: main.
+    const std::filesystem::path& lastTake() const { return lastTake_; }
+    // Why the last start or stop failed, in plain words; empty when it did not. Thread: main.
+    const std::string& failure() const { return failure_; }
 
     bool isRecording() const { return recording_; }  // Thread: main
 
@@ -98,6 +98,8 @@ private:
     void stopWriter();
     void discardPrepared();
     bool finishFile();
+    bool previousKept(const std::filesystem::path& takes);
+    bool fail(std::string why);
 
     mutable std::filesystem::path directory_;
     mutable std::filesystem::path url_;
@@ -111,6 +113,9 @@ private:
     std::filesystem::path tempPath_;
     int fd_ = -1;
     SNDFILE* file_ = nullptr;
+    std::time_t startedAt_ = 0;
+    std::filesystem::path lastTake_;
+    std::string failure_;
 
     // Writer thread. The flag is guarded by the mutex; the results are the writer's while it
     // runs and read by the main thread after it is joined.
@@ -121,6 +126,7 @@ private:
     std::vector<float> writerBlock_;
     std::uint64_t framesWritten_ = 0;
     bool writeFailed_ = false;
+    int writeErrno_ = 0;
 };
 
 }  // namespace vornik

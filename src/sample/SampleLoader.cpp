@@ -1,8 +1,18 @@
 #include "sample/SampleLoader.h"
 
+#include <filesystem>
+
 #include "base/Log.h"
+#include "base/Status.h"
 
 namespace vornik {
+namespace {
+
+std::string fileName(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
 
 SampleLoader::Outcome SampleLoader::load(const std::string& path) {
     return publish(decodeAudioFile(path), path);
@@ -11,24 +21,17 @@ SampleLoader::Outcome SampleLoader::load(const std::string& path) {
 SampleLoader::Outcome SampleLoader::publish(DecodedAudio decoded, const std::string& name) {
     using Status = DecodedAudio::Status;
     switch (decoded.status) {
-        case Status::OpenFailed: {
-            logf("Could not open audio file \"%s\": %s", name.c_str(), decoded.reason.c_str());
-            // No file from now on, so the mixer is silent; the previous planes stay for the
-            // waveform that still shows them.
-            const SampleSnapshot& previous = store_.current();
-            auto s = std::make_unique<SampleSnapshot>();
-            s->storage = previous.storage;
-            s->left = previous.left;
-            s->right = previous.right;
-            s->capacity = previous.capacity;
-            s->fileBufferLength = previous.fileBufferLength;
-            s->filledFrames = previous.filledFrames;
-            store_.publish(std::move(s));
+        case Status::OpenFailed:
+            // Refused like a file that opens but cannot become a sample: the user keeps what
+            // plays now, and the window says why.
+            logf("Could not open audio file \"%s\": %s; the current sample stays", name.c_str(),
+                 decoded.reason.c_str());
+            showStatus("Cannot open \"" + fileName(name) + "\": " + decoded.reason);
             return Outcome::OpenFailed;
-        }
         case Status::Refused:
             logf("Refused audio file \"%s\": %s; the current sample stays", name.c_str(),
                  decoded.reason.c_str());
+            showStatus("Cannot use \"" + fileName(name) + "\": " + decoded.reason);
             return Outcome::Refused;
         case Status::Decoded:
             break;
@@ -39,9 +42,14 @@ SampleLoader::Outcome SampleLoader::publish(DecodedAudio decoded, const std::str
         logf("Error loading audio file into buffer: %ld", static_cast<long>(decoded.readError));
         logf("Read %u of %u frames of \"%s\"; the rest is silence", decoded.framesRead,
              decoded.snapshot->capacity, name.c_str());
+        showStatus("Only part of \"" + fileName(name) + "\" could be read; the rest is silence");
     }
     if (decoded.nonFinite != 0) {
         logf("Replaced %zu non-finite samples of \"%s\" with 0", decoded.nonFinite, name.c_str());
+    }
+    if (decoded.clamped != 0) {
+        logf("Clamped %zu samples of \"%s\" to the range -%g..%g", decoded.clamped, name.c_str(),
+             kLoudestSample, kLoudestSample);
     }
     store_.publish(std::move(decoded.snapshot));
     return complete ? Outcome::Loaded : Outcome::ReadFailed;

@@ -1,5 +1,6 @@
 #pragma once
-// Turns a decoded file into the published sample, with the log lines a user can act on.
+// Turns a decoded file into the published sample, with the log lines and status messages a user
+// can act on.
 // Thread: main (it decodes on the calling thread and publishes to the mixer).
 
 #include <string>
@@ -17,7 +18,7 @@ public:
     enum class Outcome {
         Loaded,      // the file is the sample now
         ReadFailed,  // the file is the sample now, but part of it could not be read (silence)
-        OpenFailed,  // no file: the previous planes stay (drawn, not played)
+        OpenFailed,  // not a readable audio file: nothing changed, as for Refused
         Refused,     // nothing changed: the previous sample stays loaded and playable
     };
 

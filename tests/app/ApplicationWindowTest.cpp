@@ -1,5 +1,5 @@
 // The window's plain parts: the command line, the appearance decision, where the picture lies,
-// and the link button's strict hit test and fades.
+// the link button's strict hit test and fades, and the status line's texts and times.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include "app/AppConstants.h"
 #include "app/Appearance.h"
 #include "app/CommandLine.h"
+#include "app/StatusLine.h"
 #include "app/WindowPicture.h"
 #include "display/Transaction.h"
 #include "support/LogLines.h"
@@ -43,14 +44,20 @@ TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
     }
     EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
-    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--help] [--version]"), std::string::npos);
+    const CommandLine midi = parseCommandLine(Args{"--midi", "Launch", "--midi-channel=10"});
+    EXPECT_EQ(midi.options.midi + std::to_string(midi.options.midiChannel), "Launch10");
+    EXPECT_EQ(parseCommandLine(Args{}).options.midi, "all");
+    EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]"),
+              std::string::npos);
+    EXPECT_NE(usageText().find("Ctrl+Q quits"), std::string::npos);
 }
 
 TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
     for (const Args& args :
          {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "nan"}, Args{"--zoom", "2x"},
           Args{"--zoom", "100"}, Args{"--frames", "-1"}, Args{"--frames", "many"},
-          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}}) {
+          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}, Args{"--midi"},
+          Args{"--midi-channel", "0"}, Args{"--midi-channel", "17"}}) {
         const CommandLine c = parseCommandLine(args);
         EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(c.error.empty());
@@ -159,6 +166,43 @@ TEST(ApplicationWindowTest, LinkButtonStrictEdgesAndFades) {
     LinkButton dark(Appearance::Dark, 0.0);
     EXPECT_EQ(dark.layer()->backgroundColor(), Color::white(1.0, 0.09));
     EXPECT_EQ(dark.layer()->position(), (Point{0.0, 16.0}));
+}
+
+TEST(ApplicationWindowTest, StatusLineMessagesLastFiveSecondsAndARecordingUntilCleared) {
+    StatusLine line;
+    EXPECT_TRUE(line.update(0.0));  // drawn once at the start
+    EXPECT_FALSE(line.update(0.0));
+    const std::string empty = "Cannot open \"a.wav\": the file is empty";
+    const struct {
+        double at;
+        std::string text;  // none: only time passes
+        StatusKind kind;
+        std::string shown;  // after update(at)
+    } steps[] = {
+        {10.0, empty, StatusKind::warning, empty},
+        {14.9, "", StatusKind::info, empty},
+        {15.0, "", StatusKind::info, ""},  // five seconds later
+        {20.0, "Recording 0:00", StatusKind::recording, "Recording 0:00"},
+        {90.0, "", StatusKind::warning, "Recording 0:00"},  // clears only its own kind
+        {96.0, "", StatusKind::recording, ""},
+        {97.0, "Recording 0:01", StatusKind::recording, "Recording 0:01"},
+        {98.0, "Saved", StatusKind::info, "Saved"},  // replaced
+        {102.9, "", StatusKind::info, "Saved"},
+        {103.0, "", StatusKind::info, ""},
+    };
+    std::string before;
+    for (const auto& s : steps) {
+        if (!s.text.empty() || s.kind != StatusKind::info) line.show(s.text, s.kind, s.at);
+        const bool changed = line.update(s.at);
+        EXPECT_EQ(line.message(), s.shown) << s.at;
+        EXPECT_EQ(changed, s.shown != before) << s.at;
+        before = s.shown;
+    }
+    EXPECT_EQ(describeSample("a.wav", 132300, 2, 44100.0),
+              "a.wav  \xc2\xb7  3.0 s  \xc2\xb7  stereo  \xc2\xb7  44.1 kHz");
+    EXPECT_EQ(describeSample("b.flac", 48000 * 754, 1, 48000.0),
+              "b.flac  \xc2\xb7  12:34  \xc2\xb7  mono  \xc2\xb7  48 kHz");
+    EXPECT_EQ(describeSample("c.wav", 100, 4, 22050.0).find("0.00 s  \xc2\xb7  4 channels"), 11u);
 }
 
 }  // namespace

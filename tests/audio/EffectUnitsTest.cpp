@@ -126,6 +126,33 @@ TEST(EffectUnits, DelayEchoesAtTheSetTimeWithTheFeedbackPerRepeat) {
     }
 }
 
+TEST(EffectUnits, EachRepeatOfAHighToneLosesTheEchoPathsLowPass) {
+    // A 40 ms tone, echoed every 0.1 s at 50 % feedback: repeat k + 1 is repeat k times 0.5 and
+    // the echo path's one-pole low-pass at the tone (|H| = (1 - a) / |1 - a e^-jw|, a =
+    // e^(-2 pi fc / 48000)): 0.9424 for 12 kHz at the program's 22 kHz, 0.4588 for 6 kHz at 3 kHz.
+    for (auto [cutoff, hz, gain] : {std::tuple{22000.0f, 12000.0, 0.9424},
+                                    std::tuple{3000.0f, 6000.0, 0.4588}}) {
+        AudioGraph g;
+        SineSource tone{hz, 0.5f};
+        g.setSource([](void* t, float* l, float* r, int n) {
+            auto* s = static_cast<SineSource*>(t);
+            s->renderAudio(l, r, n);
+            for (int i = 0; i < n; ++i) {
+                if (s->frame - n + i >= 1920) l[i] = r[i] = 0.0f;
+            }
+        }, &tone);
+        delayOnly(g, 0.1, 50.0f);
+        g.delay().setLowPassCutoff(cutoff);
+        g.prepare();
+        const Stereo out = renderGraph(g, 4800 * 4);
+        double echo[4];
+        for (int k = 1; k <= 3; ++k) echo[k] = rms(out.left, 4800 * k + 200, 4800 * k + 1700);
+        EXPECT_NEAR(echo[1] / (0.5 / std::sqrt(2.0)), gain, 0.01) << hz;  // the first repeat
+        EXPECT_NEAR(echo[2] / echo[1], 0.5 * gain, 0.005) << hz;
+        EXPECT_NEAR(echo[3] / echo[2], 0.5 * gain, 0.005) << hz;
+    }
+}
+
 TEST(EffectUnits, DelayTimeChangesDoNotClickAndStayInsideTheLine) {
     // A 437 Hz sine (not a whole number of cycles in any time below) with the delay ringing
     // moves at most 2 pi 437 / 48000 (0.057) x its peak per frame; a jump between read
@@ -203,6 +230,42 @@ TEST(EffectUnits, ReverbTailDecaysOverSecondsAndStaysFinite) {
     // Numbers that name no preset are refused.
     EXPECT_FALSE(g.reverb().loadFactoryPreset(ReverbUnit::kPresetCount));
     EXPECT_FALSE(g.reverb().loadFactoryPreset(-1));
+}
+
+TEST(EffectUnits, AnOverflowedBlockLeavesNoLastingNaN) {
+    // One block of infinity and NaN, as an overflowed mix would bring, then a sine: every unit
+    // must be clean again and let the sine through (a click is fine, lasting NaN is not).
+    AudioGraph g;
+    setEffects(g, true);  // every unit in the path
+    g.setSource(
+        [](void*, float* left, float* right, int frames) {
+            std::fill_n(left, frames, std::numeric_limits<float>::infinity());
+            std::fill_n(right, frames, std::numeric_limits<float>::quiet_NaN());
+        },
+        nullptr);
+    g.prepare();
+    renderGraph(g, AudioGraph::kBlockFrames);
+    SineSource sine{440.0, 0.5f};
+    g.setSource(sine);
+    renderGraph(g, 48000 - 4800);  // the delay hears its poison again at 0.45 s
+    const Stereo end = renderGraph(g, 4800);
+    EXPECT_TRUE(allFinite(end));
+    EXPECT_GT(rms(end.left), 0.03);  // 0.08 when never poisoned, 0 if a unit stayed silent
+}
+
+TEST(EffectUnits, ReverbWetLevelOfSteadyNoise) {
+    // The cathedral fed steady noise keeps its level wet (mix 100); half wet (mix 50) the
+    // uncorrelated halves add to 0.707 of it. +-5 %.
+    for (auto [mix, ratio] : {std::pair{100.0f, 1.0}, std::pair{50.0f, 0.707}}) {
+        AudioGraph g;
+        NoiseSource noise{0.5f};
+        g.setSource(noise);
+        setEffects(g);
+        g.reverb().setWetDryMix(mix);
+        g.prepare();
+        const Stereo out = renderGraph(g, 48000 * 6);
+        EXPECT_NEAR(rms(out.left, 48000 * 3) / (0.5 / std::sqrt(3.0)), ratio, 0.05 * ratio) << mix;
+    }
 }
 
 TEST(EffectUnits, SwitchingFiltersDoesNotClick) {

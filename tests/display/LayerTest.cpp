@@ -23,8 +23,6 @@ TEST(LayerGeometry, FrameFollowsBoundsAnchorAndPosition) {
         Rect frame;
     } cases[] = {
         {Rect::make(0, 0, 220, 22), {0.5, 0.5}, {342.5, 15}, Rect::make(232.5, 4, 220, 22)},
-        {Rect::make(0, 0, 220, 17), {0.5, 0.5}, {110, 11}, Rect::make(0, 2.5, 220, 17)},
-        {Rect::make(0, 0, 1, 50), {0, 0}, {171.25, 0}, Rect::make(171.25, 0, 1, 50)},    // cursor
         {Rect::make(0, 0, 80, 1.5), {0, 1}, {100, 28}, Rect::make(100, 26.5, 80, 1.5)},  // speed
     };
     for (const Case& c : cases) {

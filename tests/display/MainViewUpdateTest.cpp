@@ -9,7 +9,6 @@
 #include "MainViewTestSupport.h"
 #include "display/Renderer.h"
 #include "sample/RecorderTestFiles.h"
-#include "support/RealtimeGuard.h"
 
 using namespace vornik;
 using test::Strip;
@@ -60,19 +59,14 @@ TEST(DisplayUpdate, ConstructionLeavesEverythingTransparentAndTheHintCentred) {
     EXPECT_TRUE(strip.markers().empty());
     EXPECT_TRUE(strip.bars().empty());
     EXPECT_EQ(strip.view.touchBarSize(), (Point{0, 0}));
-    Renderer renderer;
-    const Image& image = renderer.render(*strip.view.layer(), 2.0, strip.clock.now());
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) ASSERT_EQ(image.pixel(x, y).a, 0) << x << "," << y;
-    }
-
     // The hint shown: its light pixels (the text) lie in the box (y 4..26), about its centre.
     strip.view.update();
     {
         TransactionScope quiet(true);
         strip.view.looperAlert()->setOpacity(1.0f);
     }
-    renderer.render(*strip.view.layer(), 2.0, strip.clock.now());
+    Renderer renderer;
+    const Image& image = renderer.render(*strip.view.layer(), 2.0, strip.clock.now());
     int minX = image.width(), maxX = -1, minY = image.height(), maxY = -1, count = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
@@ -305,34 +299,18 @@ TEST(DisplayUpdate, OscilloscopeTracesTheLatestCaptureAndTheMeterTheInput) {
     EXPECT_FLOAT_EQ(strip.view.oscLayer()->path().elements()[5].points[0].y, 15.0f + 0.2f * 11.25f);
     strip.view.recorder().stop();
 
-    // A capture flagged with no frames draws an empty trace.
-    MainView fresh(strip.loop);
-    fresh.layer()->setBounds(Rect::make(0, 0, 1004, 30));
-    fresh.setOscNewData(true);
-    fresh.update();
-    EXPECT_TRUE(fresh.oscLayer()->path().isEmpty());
-    EXPECT_FALSE(fresh.oscNewData());
 }
 
-TEST(DisplayUpdate, SteadyFramesAllocateNothing) {
-    Strip strip(1085, 30);
-    strip.loadAndMeasure(
-        test::snapshotOf(test::sine(48000, 100, 0.5f), test::sine(48000, 70, 0.5f)));
-    strip.view.setNumSlices(8);
-    for (std::size_t i = 0; i < kVoiceCount; ++i) {
-        strip.startVoice(i, static_cast<int>(i % 4), 300.0 * i, 0.5);
-    }
-    const auto wave = test::sine(1024, 64, 0.4f);
-    strip.capture(wave, wave);
-    strip.view.update();  // the trace's storage grows once
-
-    test::RealtimeScope scope;
-    for (int frame = 0; frame < 10; ++frame) {
-        strip.view.slices()[frame % 8].highlightOpacity = 1.0f;
-        strip.capture(wave, wave);
-        strip.view.update();
-    }
-    EXPECT_EQ(scope.counts().allocations, 0u);
-    EXPECT_EQ(scope.counts().locks, 0u);
-    EXPECT_EQ(strip.view.oscLayer()->path().size(), 1024u);
+TEST(DisplayUpdate, AReplacedSampleIsFreedAtTheNextFrameNotTheNextLoad) {
+    Strip s;
+    s.loadAndMeasure(hundredPerPoint());
+    const std::weak_ptr<const float[]> old = s.view.sample().storage;
+    s.view.mixer().sample().acquireForRender();  // a render call reads it while the next loads
+    s.load(hundredPerPoint());
+    EXPECT_FALSE(old.expired());
+    float left[64], right[64];
+    s.view.renderAudio(left, right, 64);
+    s.view.renderAudio(left, right, 64);
+    s.view.update();
+    EXPECT_TRUE(old.expired());
 }

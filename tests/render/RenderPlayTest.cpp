@@ -48,6 +48,10 @@ TEST(RenderPlay, EachModeSoundsWhereTheFingerIs) {
         // Tape at the centre stands still at the sample's start: silence on a ramp from 0.
         {"tape", "at 0 set mode 3\nat 0 key space down\nat 0.05 key space up\n"
                  "at 0.1 down 1 500\nat 1.2 up 1\n", 0.5, 1.1, -0.001, 0.001},
+        // MIDI: bow by program change, note 44 at the centre of zone 8 (0.53 of the sample),
+        // lifted by a note-on at velocity 0 in running status.
+        {"midi", "at 0 midi C0 02\nat 0.1 midi 90 2C 7F\nat 1.2 midi 2C 00\n", 0.5, 1.1, 0.43,
+         0.53},
     };
     for (const Case& c : cases) {
         const RenderRun r = dir.run(head + c.events, "--check");
@@ -120,4 +124,19 @@ TEST(RenderPlay, EffectsAreHeardInTheMix) {
     EXPECT_GT(peak(wet.mix, 0, 1.6, 2.0), 1e-3f);
     // The 100 Hz low-pass takes most of a 1.5 kHz tone away.
     EXPECT_LT(peak(dark.mix, 0, 0.2, 0.5), 0.1f * peak(dry.mix, 0, 0.2, 0.5));
+}
+
+TEST(RenderPlay, AHugeFloatSampleIsClampedAndLeavesTheEffectsClean) {
+    RenderDir dir;
+    dir.writeSample("huge.wav", 48000, [](int i) { return i % 2 ? 3e38f : -3e38f; });
+    dir.writeSample("soft.wav", 48000, [](int) { return 0.2f; });
+    const RenderRun r = dir.run(
+        "length 2.4\nat 0 set reverb 0.3\nat 0 set delay 0.3\nat 0 load huge.wav\n"
+        "at 0 set mode 3\nat 0 key space down\nat 0.05 key space up\nat 0.1 down 1 700\n"
+        "at 0.2 down 2 650\nat 0.5 up 1\nat 0.5 up 2\nat 0.6 load soft.wav\n"
+        "at 1.0 down 1 700\nat 1.4 up 1\n",
+        "--check");
+    EXPECT_EQ(r.exitCode, 0) << r.errors;  // every sample of the mix finite
+    EXPECT_NE(r.errors.find("Clamped 96000 samples of"), std::string::npos) << r.errors;
+    EXPECT_GT(peak(r.mix, 0, 1.1, 1.4), 0.1f);  // the good sample after it sounds
 }

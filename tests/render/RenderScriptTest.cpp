@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "RenderSupport.h"
@@ -23,6 +24,10 @@ TEST(RenderScript, FaultsStopBeforeRenderingWithTheLineNumber) {
         {"length 1\nat 0 key q down\n", ":2: unknown key \"q\""},
         {"at 0 up 1\nstrip 800 30\n", ":2: \"strip\" must come before any event"},
         {"length -2\n", ":1: length must be from 0"},
+        {"strip 1e12 30\n", ":1: the strip is from 100 to 16000 points wide"},
+        {"strip 1000 0.5\n", ":1: the strip is from"},
+        {"length 1\nat 0 midi 90 2G 7F\n", ":2: bad MIDI byte \"2G\""},
+        {"length 1\nat 0 midi 90\n", ":2: expected \"at T midi B1 B2 [B3]\""},
     };
     for (const Case& c : cases) {
         const RenderRun r = dir.run(c.script);
@@ -52,7 +57,29 @@ TEST(RenderScript, SameScriptSameBytesAndStateDump) {
     std::ifstream dump(dir.path() / "state.json");
     const std::string json((std::istreambuf_iterator<char>(dump)), {});
     EXPECT_NE(json.find("\"fileBufferLength\": 48000"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"lowpassFrequency\": 2850"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"reverbWetDryMix\": 40"), std::string::npos) << json;
     EXPECT_NE(json.find("\"currentBar\": 2"), std::string::npos) << json;
+}
+
+TEST(RenderScript, RemovesOnlyTheFolderItMade) {
+    RenderDir dir;
+    const auto tmp = dir.path() / "tmp";
+    std::filesystem::create_directory(tmp);
+    std::ofstream(tmp / "keep.txt") << "the user's";
+    const char* was = std::getenv("TMPDIR");
+    const std::string saved = was ? was : "";
+    setenv("TMPDIR", tmp.c_str(), 1);
+    // A short press of r records until the end: the take lands in the tool's own folder.
+    const RenderRun recorded = dir.run("length 0.2\nat 0 key r down\nat 0.05 key r up\n");
+    setenv("TMPDIR", "/nonexistent", 1);
+    const RenderRun refused = dir.run("length 0.2\n");
+    was ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+
+    EXPECT_EQ(recorded.exitCode, 0) << recorded.errors;
+    std::vector<std::filesystem::path> left;
+    for (const auto& e : std::filesystem::directory_iterator(tmp)) left.push_back(e.path());
+    EXPECT_EQ(left, std::vector{tmp / "keep.txt"});  // the user's file stays; ours is gone
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.errors.find("cannot make a temporary folder in /nonexistent"),
+              std::string::npos)
+        << refused.errors;
 }

@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <iterator>
+#include <regex>
+#include <set>
 
 #include "SampleTestFiles.h"
 #include "sample/CaptureSourceDevice.h"
@@ -26,14 +31,14 @@ std::unique_ptr<Recorder> fromFile(const fs::path& out, const fs::path& input,
 FileCaptureSource& feed(Recorder& r) { return static_cast<FileCaptureSource&>(r.source()); }
 
 // Records the whole of `input`, pumped in uneven pieces; pumping waits for the writer, so
-// nothing drops even through a small ring.
-bool recordWhole(const fs::path& out, const fs::path& input) {
+// nothing drops even through a small ring. The take, or empty if it failed.
+fs::path recordWhole(const fs::path& out, const fs::path& input) {
     auto r = fromFile(out, input);
-    if (!r->record()) return false;
+    if (!r->record()) return {};
     const std::size_t pieces[] = {1, 700, 4096, 333, 10000};
     for (int i = 0; !feed(*r).atEnd(); ++i) feed(*r).pump(pieces[i % 5]);
     EXPECT_EQ(r->droppedFrames(), 0u);
-    return r->stop();
+    return r->stop() ? r->lastTake() : fs::path();
 }
 
 // A 16-bit stereo file at 44.1 kHz holding `signal` within one quantisation step.
@@ -53,7 +58,7 @@ void expectHolds(const fs::path& file, const std::vector<float>& signal) {
 
 }  // namespace
 
-TEST(Recorder, EachRecordingReplacesTheLastSampleForSampleUnlessNothingWasCaptured) {
+TEST(Recorder, EveryTakeIsKeptAndTheNewestIsRecordingWavUnlessNothingWasCaptured) {
     TempDir in, out;
     const auto first = testSignal(100003, 2), second = testSignal(20000, 2);
     writeAudio(in / "first.wav", kWavFloat, 44100, 2, first);
@@ -68,9 +73,17 @@ TEST(Recorder, EachRecordingReplacesTheLastSampleForSampleUnlessNothingWasCaptur
         EXPECT_TRUE(fs::is_directory(target));
         EXPECT_FALSE(fs::exists(r->url())) << "prepare touched the file";
     }
-    ASSERT_TRUE(recordWhole(target, in / "first.wav"));
-    expectHolds(target / "recording.wav", first);
-    ASSERT_TRUE(recordWhole(target, in / "second.wav"));
+    // A "recording.wav" from before takes were kept is kept too before it is replaced.
+    writeAudio(target / "recording.wav", kWav16, 44100, 2, testSignal(5000, 2));
+    const fs::path take1 = recordWhole(target, in / "first.wav");
+    const fs::path take2 = recordWhole(target, in / "second.wav");
+    const std::regex name(R"(recording-\d{8}-\d{6}(-\d+)?\.wav)");
+    for (const fs::path& take : {take1, take2}) {
+        EXPECT_EQ(take.parent_path(), target / "Vornik takes");
+        EXPECT_TRUE(std::regex_match(take.filename().string(), name)) << take;
+    }
+    expectHolds(take1, first);
+    expectHolds(take2, second);
     expectHolds(target / "recording.wav", second);
 
     {  // Stopped never started, and started without a frame: the file stays as it was.
@@ -79,6 +92,7 @@ TEST(Recorder, EachRecordingReplacesTheLastSampleForSampleUnlessNothingWasCaptur
         EXPECT_FALSE(r->stop());
         ASSERT_TRUE(r->record());
         EXPECT_FALSE(r->stop());
+        EXPECT_EQ(r->failure(), "nothing was captured");
         EXPECT_FALSE(r->stop());
         ASSERT_EQ(log.lines.size(), 1u);
         EXPECT_NE(log.lines[0].find("nothing was captured"), std::string::npos);
@@ -90,7 +104,35 @@ TEST(Recorder, EachRecordingReplacesTheLastSampleForSampleUnlessNothingWasCaptur
         feed(*r).pump(3000);
     }
     EXPECT_EQ(readPcm16(target / "recording.wav").info.frames, 3000);
-    EXPECT_EQ(entries(target), std::vector<std::string>{"recording.wav"}) << "a temporary is left";
+    EXPECT_EQ(entries(target), (std::vector<std::string>{"Vornik takes", "recording.wav"}));
+    std::multiset<sf_count_t> kept;  // no take lost: the old file, the two, the interrupted one
+    for (const auto& take : entries(target / "Vornik takes")) {
+        kept.insert(readPcm16(target / "Vornik takes" / take).info.frames);
+    }
+    EXPECT_EQ(kept, (std::multiset<sf_count_t>{3000, 5000, 20000, 100003}));
+}
+
+TEST(Recorder, RecordingStartRemovesOnlyTemporaryFilesOfStoppedPrograms) {
+    TempDir dir;
+    const pid_t gone = fork();  // a process that has ended: its pid names no program
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), alive = std::to_string(getpid());
+    const std::vector<std::string> kept = {".recording-" + alive + "-1.wav.part",
+                                           ".recording-" + dead + "-x.wav.part",
+                                           ".recording-" + dead + "-1.wav.partial",
+                                           "recording-" + dead + "-1.wav.part",
+                                           ".recording-" + dead + "-1.wav.part.wav",
+                                           "notes.part"};
+    for (const auto& n : kept) std::ofstream(dir / n) << "x";
+    std::ofstream(dir / (".recording-" + dead + "-7.wav.part")) << "cut off";
+    auto r = fromFile(dir.path(), dir / "unused.wav");
+    ASSERT_TRUE(r->prepareToRecord());  // adds its own temporary, removed when it goes
+    r.reset();
+    auto expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entries(dir.path()), expected);
 }
 
 TEST(Recorder, MonoAndWideInputBecomesStereoOtherRatesAreRefused) {
@@ -106,13 +148,13 @@ TEST(Recorder, MonoAndWideInputBecomesStereoOtherRatesAreRefused) {
     writeAudio(in / "quad.wav", kWavFloat, 44100, 4, quad);
     writeAudio(in / "fast.wav", kWavFloat, 48000, 2, toMono);
 
-    ASSERT_TRUE(recordWhole(out.path(), in / "mono.wav"));
+    ASSERT_FALSE(recordWhole(out.path(), in / "mono.wav").empty());
     expectHolds(out / "recording.wav", toMono);
-    ASSERT_TRUE(recordWhole(out.path(), in / "quad.wav"));
+    ASSERT_FALSE(recordWhole(out.path(), in / "quad.wav").empty());
     expectHolds(out / "recording.wav", toQuad);
 
     LogLines log;
-    EXPECT_FALSE(recordWhole(out.path(), in / "fast.wav"));
+    EXPECT_TRUE(recordWhole(out.path(), in / "fast.wav").empty());
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines[0].find("48000 Hz"), std::string::npos) << log.lines[0];
     expectHolds(out / "recording.wav", toQuad);  // the previous recording stays
@@ -164,7 +206,7 @@ TEST(Recorder, LoudInputClipsInsteadOfWrapping) {
     const std::vector<float> loud = {1.5f, -1.7f, 1.00002f, -1.00002f, 40.0f, -40.0f};
     TempDir in, out;
     writeAudio(in / "in.wav", kWavFloat, 44100, 2, loud);
-    ASSERT_TRUE(recordWhole(out.path(), in / "in.wav"));
+    ASSERT_FALSE(recordWhole(out.path(), in / "in.wav").empty());
     const auto file = readPcm16(out / "recording.wav");
     ASSERT_EQ(file.samples.size(), loud.size());
     for (std::size_t i = 0; i < loud.size(); ++i) {
@@ -225,6 +267,10 @@ TEST(Recorder, DocumentsDirectoryComesFromTheToolThenUserDirsThenHome) {
         {"", "XDG_DOCUMENTS_DIR=\"relative\"\n", "/home/ana/Documents"},
         {"not absolute", "", "/home/ana/Documents"},
         {"", "", "/home/ana/Documents"},
+        // A desktop without a documents folder answers $HOME: recordings do not land there.
+        {"/home/ana/\n", "", "/home/ana/Documents"},
+        {"/home/ana\n", dirs.c_str(), "/home/ana/Dokumente"},
+        {"", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n", "/home/ana/Documents"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(documentsDirectoryFrom(c.tool, c.userDirs, "/home/ana"), c.expected)
@@ -232,31 +278,60 @@ TEST(Recorder, DocumentsDirectoryComesFromTheToolThenUserDirsThenHome) {
     EXPECT_TRUE(documentsDirectory().is_absolute());
 }
 
-TEST(RecorderDevice, MainViewStartAndEndAroundTheRecorder) {
+TEST(RecorderDevice, MainViewLoadsOnlyACompleteTakeAndSaysWhatHappened) {
     TempDir in, out;
     writeAudio(in / "in.wav", kWavFloat, 44100, 2, testSignal(30000, 2));
     Instrument instrument;
     MainView& view = instrument.view;
+    const auto loadsDone = [&] {
+        instrument.clock.advance(kLoadDelaySeconds);
+        instrument.loop.runDue();
+        return instrument.loop.pendingCount() == 0;
+    };
     view.setRecorder(fromFile(out.path(), in / "in.wav"));
     EXPECT_EQ(view.recordURL(), out / "recording.wav");
-    {  // Complete and closed once recordingEnd returns; a second end stops nothing.
+    {  // Complete and closed once recordingEnd returns, then loaded by its take's own name; a
+       // second end stops and loads nothing.
         LogLines log;
+        StatusLines status;
         view.recordingStart();
         EXPECT_TRUE(view.recording());
         EXPECT_TRUE(view.recorder().isRecording());
         feed(view.recorder()).pump(30000);
         view.recordingEnd();
         EXPECT_FALSE(view.recording());
+        EXPECT_TRUE(loadsDone());
         view.recordingEnd();
         EXPECT_FALSE(view.recording());
+        EXPECT_EQ(instrument.loop.pendingCount(), 0u);
         EXPECT_TRUE(log.lines.empty());
         EXPECT_EQ(readPcm16(out / "recording.wav").info.frames, 30000);
+        EXPECT_EQ(view.samplePath(), view.recorder().lastTake().string());
+        EXPECT_EQ(view.fileBufferLength(), 30000u);
+        ASSERT_EQ(status.lines.size(), 1u);  // the path as the user knows it, ~ for home
+        EXPECT_TRUE(status.lines[0].starts_with("Recording saved: ")) << status.lines[0];
+        EXPECT_TRUE(status.lines[0].ends_with("/Vornik takes/" +
+                                              view.recorder().lastTake().filename().string()));
+    }
+    const float* planes = view.fileBufferLeft();
+    const auto kept = [&] {
+        return loadsDone() && view.fileBufferLeft() == planes && view.hasAudioFile() &&
+               readPcm16(out / "recording.wav").info.frames == 30000;
+    };
+    {  // A take that captured nothing: the sample stays, and the window says why.
+        StatusLines status;
+        view.recordingStart();
+        view.recordingEnd();
+        EXPECT_TRUE(kept());
+        EXPECT_EQ(status.lines, std::vector<std::string>{
+                                    "Recording not saved: nothing was captured; the sample stays"});
     }
     {  // The device cannot start: the recorder's reason, then the instrument's line; the state
-       // is recording all the same, and the previous file survives the end.
+       // is recording all the same, and the sample survives the end.
         ScopedDriver driver("no-such-driver");
         view.setRecorder(std::make_unique<Recorder>(out.path()));
         LogLines log;
+        StatusLines status;
         view.recordingStart();
         EXPECT_TRUE(view.recording());
         ASSERT_EQ(log.lines.size(), 2u);
@@ -264,7 +339,9 @@ TEST(RecorderDevice, MainViewStartAndEndAroundTheRecorder) {
         EXPECT_EQ(log.lines[1], "ERROR: audioRecorder record audio");
         view.recordingEnd();
         EXPECT_FALSE(view.recording());
-        EXPECT_EQ(readPcm16(out / "recording.wav").info.frames, 30000);
+        EXPECT_TRUE(kept());
+        EXPECT_EQ(status.lines,
+                  std::vector<std::string>{"Cannot record: no audio input could be opened"});
     }
     {  // Nothing can be prepared: both lines, in order.
         std::ofstream(out / "blocker") << "x";
@@ -278,5 +355,6 @@ TEST(RecorderDevice, MainViewStartAndEndAroundTheRecorder) {
         EXPECT_EQ(ours, (std::vector<std::string>{"ERROR: audioRecorder prepareToRecord",
                                                   "ERROR: audioRecorder record audio"}));
         view.recordingEnd();
+        EXPECT_TRUE(kept());
     }
 }

@@ -79,6 +79,15 @@ TEST(Slicing, AutoSliceStartsWhereTheSmoothedPeakRises) {
     step[0] = step[1] = 0.0f;
     EXPECT_EQ(autoSlice(m, sample({windows(step)})), (Starts{0.0f, 0.0625f, 0.125f}));
 
+    // From a steady 0.25, a peak raised by d lifts the smoothed level by 0.4 d; a slice needs a
+    // rise of more than 0.03: d = 0.08 starts one at window 40, d = 0.07 none.
+    for (const float d : {0.07f, 0.08f}) {
+        std::vector<float> level(96, 0.25f);
+        std::fill(level.begin() + 40, level.end(), 0.25f + d);
+        const Starts expected = d > 0.075f ? Starts{0.0f, 40.0f / 96.0f} : Starts{0.0f};
+        EXPECT_EQ(autoSlice(m, sample({windows(level)})), expected) << d;
+    }
+
     // 96 windows, G = 4: of two onsets 3 windows apart only the first counts.
     const Starts expected{0.0f, 20.0f / 96.0f, 60.0f / 96.0f};
     const auto onsets = bursts(96, {20, 23, 60});

@@ -1,10 +1,11 @@
 #pragma once
-// Collects the log lines written while alive.
+// Collects the log lines written, and the status messages shown, while alive.
 
 #include <string>
 #include <vector>
 
 #include "base/Log.h"
+#include "base/Status.h"
 
 namespace vornik::test {
 
@@ -15,6 +16,20 @@ public:
 
 private:
     LogCapture capture_;
+};
+
+class StatusLines {
+public:
+    StatusLines()
+        : sink_([this](const std::string& text, StatusKind kind) {
+              lines.push_back(text);
+              kinds.push_back(kind);
+          }) {}
+    std::vector<std::string> lines;
+    std::vector<StatusKind> kinds;
+
+private:
+    StatusSink sink_;
 };
 
 }  // namespace vornik::test

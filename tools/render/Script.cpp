@@ -117,6 +117,24 @@ public:
                 return fail("key state must be down or up, not \"" + words_[4] + "\"");
             }
             c.keyDown = words_[4] == "down";
+        } else if (verb == "midi") {
+            c.kind = Command::Kind::Midi;
+            if (words_.size() != 5 && words_.size() != 6) {
+                return fail("expected \"at T midi B1 B2 [B3]\" (bytes in hex)");
+            }
+            for (std::size_t i = 3; i < words_.size(); ++i) {
+                const std::string& w = words_[i];
+                std::size_t used = 0;
+                unsigned long byte = 256;
+                try {
+                    byte = std::stoul(w, &used, 16);
+                } catch (...) {
+                }
+                if (w.size() > 2 || used != w.size() || byte > 255) {
+                    return fail("bad MIDI byte \"" + w + "\" (hex, 00 to FF)");
+                }
+                c.bytes.push_back(static_cast<std::uint8_t>(byte));
+            }
         } else if (verb == "snapshot" || verb == "dump") {
             c.kind = verb == "snapshot" ? Command::Kind::Snapshot : Command::Kind::Dump;
             if (!expectWords(4, "at T snapshot|dump FILE") || !path(3, false, c.path)) {
@@ -137,8 +155,13 @@ public:
                 !number(2, "height", script.stripHeight)) {
                 return false;
             }
-            if (script.stripWidth <= 0 || script.stripHeight <= 0) {
-                return fail("the strip's size must be positive");
+            if (script.stripWidth < kStripWidthMin || script.stripWidth > kStripWidthMax ||
+                script.stripHeight < kStripHeightMin || script.stripHeight > kStripHeightMax) {
+                std::ostringstream range;
+                range << "the strip is from " << kStripWidthMin << " to " << kStripWidthMax
+                      << " points wide and from " << kStripHeightMin << " to " << kStripHeightMax
+                      << " high";
+                return fail(range.str());
             }
             return true;
         }

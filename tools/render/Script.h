@@ -1,6 +1,7 @@
 #pragma once
 // A scripted performance: one command a line, times in seconds, "#" starts a comment.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -9,7 +10,7 @@
 namespace vornik::render {
 
 struct Command {
-    enum class Kind { Load, Drop, Down, Move, Up, Cancel, Set, Press, Key, Snapshot, Dump };
+    enum class Kind { Load, Drop, Down, Move, Up, Cancel, Set, Press, Key, Snapshot, Dump, Midi };
     int line = 0;
     double time = 0.0;
     Kind kind = Kind::Load;
@@ -18,7 +19,13 @@ struct Command {
     long finger = 0;             // down, move, up, cancel
     double value = 0.0;          // down, move: x in points; set: the control's value
     bool keyDown = false;        // key: down or up
+    std::vector<std::uint8_t> bytes;  // midi: the message's bytes
 };
+
+// The strip sizes a script may ask for, in points: a snapshot at zoom 2 of the widest still fits
+// in one picture (Cairo's 32767 pixels).
+constexpr double kStripWidthMin = 100.0, kStripWidthMax = 16000.0;
+constexpr double kStripHeightMin = 10.0, kStripHeightMax = 200.0;
 
 struct Script {
     double stripWidth = 1000.0;

@@ -20,12 +20,6 @@
 namespace vornik::render {
 namespace {
 
-std::filesystem::path makeRecordDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vornik-render-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) return std::filesystem::temp_directory_path();
-    return pattern;
-}
-
 // JSON numbers: shortest text that reads back the same double; non-finite values as null.
 std::string num(double v) {
     if (!std::isfinite(v)) return "null";
@@ -61,14 +55,15 @@ private:
 
 }  // namespace
 
-Session::Session(const Script& script, std::filesystem::path input)
-    : script_(script), recordDir_(makeRecordDir()) {
+Session::Session(const Script& script, std::filesystem::path input, std::filesystem::path recordDir)
+    : script_(script), recordDir_(std::move(recordDir)) {
     Transaction::setClock(&clock_);
     const char* assets = std::getenv("VORNIK_ASSETS");
     controller_ = std::make_unique<WindowController>(loop_, assets ? assets : VORNIK_ASSETS_DIR);
     controller_->makeTouchBar();
     view_ = controller_->mainView();
     keys_ = std::make_unique<Keys>(clock_, *controller_);
+    midi_ = std::make_unique<MidiHost>(loop_, *controller_, std::filesystem::path());
     // Every control exists from the start, as if each bar had been shown once.
     for (int mode = 0; mode < 4; ++mode) {
         for (const auto& id : WindowController::controlsBarItems(mode)) {
@@ -93,16 +88,16 @@ Session::Session(const Script& script, std::filesystem::path input)
 }
 
 Session::~Session() {
+    midi_.reset();
     keys_.reset();
     controller_.reset();
     Transaction::setClock(nullptr);
-    std::error_code ec;
-    std::filesystem::remove_all(recordDir_, ec);
 }
 
-bool Session::run(std::vector<float>& mix) {
+bool Session::run(const MixSink& sink) {
     const auto total = static_cast<std::int64_t>(std::llround(script_.length * kOutputSampleRate));
-    mix.assign(static_cast<std::size_t>(total) * 2, 0.0f);
+    std::vector<float> stretch(static_cast<std::size_t>(kSinkFrames) * 2);
+    int held = 0;  // frames in `stretch`
     float left[kBlockFrames], right[kBlockFrames];
     std::size_t next = 0;
     std::int64_t nextUpdate = 0;
@@ -129,9 +124,13 @@ bool Session::run(std::vector<float>& mix) {
             pumpInput_(frames);
             pumped = due;
         }
-        for (int i = 0; i < n; ++i) {
-            mix[static_cast<std::size_t>(frame + i) * 2] = left[i];
-            mix[static_cast<std::size_t>(frame + i) * 2 + 1] = right[i];
+        for (int i = 0; i < n; ++i, ++held) {
+            stretch[static_cast<std::size_t>(held) * 2] = left[i];
+            stretch[static_cast<std::size_t>(held) * 2 + 1] = right[i];
+        }
+        if (held == kSinkFrames || frame + n == total) {
+            if (!sink(stretch.data(), held)) return false;
+            held = 0;
         }
     }
     // Whatever is due at the very end (a dump at the last instant, say).
@@ -181,6 +180,9 @@ void Session::apply(const Command& c) {
             } else {
                 controller_->controlsButton()->sendAction();
             }
+            break;
+        case Command::Kind::Midi:
+            midi_->feed(c.bytes.data(), c.bytes.size(), c.time);
             break;
         case Command::Kind::Snapshot:
             writeSnapshot(c.path);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 
+#include "app/MidiHost.h"
 #include "app/WindowController.h"
 
 namespace vornik {
@@ -22,17 +23,26 @@ namespace vornik::render {
 
 class Session {
 public:
-    static constexpr int kBlockFrames = 64;     // the graph is pulled in device-sized blocks
-    static constexpr int kUpdateFrames = 800;   // one display frame at 60 Hz of rendered time
+    static constexpr int kBlockFrames = 64;    // the graph is pulled in device-sized blocks
+    static constexpr int kUpdateFrames = 800;  // one display frame at 60 Hz of rendered time
     static constexpr double kSnapshotZoom = 2.0;
 
+    static constexpr int kSinkFrames = 4096;  // frames handed to the sink at a time
+    static_assert(kSinkFrames % kBlockFrames == 0);
+
+    // Receives the final mix as it is rendered, in order: `frames` interleaved stereo frames at
+    // 48 kHz. False stops the render (the output could not be written).
+    using MixSink = std::function<bool(const float* interleaved, int frames)>;
+
     // `input`: a WAV file the recorder hears instead of a microphone (empty: silence).
-    Session(const Script& script, std::filesystem::path input);
+    // `recordDir`: an existing folder of the caller's own, where takes are written.
+    Session(const Script& script, std::filesystem::path input, std::filesystem::path recordDir);
     ~Session();
 
-    // Renders the whole script; the final mix, interleaved stereo at 48 kHz. False after a fault
-    // that was logged (an unwritable snapshot, say).
-    bool run(std::vector<float>& mix);
+    // Renders the whole script into `sink` a stretch at a time, so memory stays flat however
+    // long the script is. False after a fault that was logged (an unwritable snapshot, say) or
+    // when the sink refused.
+    bool run(const MixSink& sink);
 
     // Voices still switched on. Thread: main, after run().
     int activeVoices() const;
@@ -53,6 +63,7 @@ private:
     std::function<void(std::size_t frames)> pumpInput_;
     std::unique_ptr<WindowController> controller_;
     std::unique_ptr<Keys> keys_;
+    std::unique_ptr<MidiHost> midi_;  // the default map: scripts play the same everywhere
     MainView* view_ = nullptr;  // owned by the controller
     struct Finger {
         TouchId id;
