@@ -16,6 +16,8 @@ packages=(
   librtmidi-dev libasound2-dev libjack-jackd2-dev jackd2 libsamplerate0-dev
   # the desktop: portal over D-Bus, validators, the man page
   libglib2.0-dev appstream desktop-file-utils help2man
+  # a session bus of the tests' own, for the portal tests
+  dbus-daemon
   # screenshots and display tests without a screen
   xvfb xauth
 )

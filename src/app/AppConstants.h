@@ -6,8 +6,8 @@ namespace vornik::app {
 inline constexpr const char* kWindowTitle = "Vornik Touchbar";
 inline constexpr const char* kProgramName = "vornik";
 
-// The product's web page, opened by the window's link.
-inline constexpr const char* kProjectWebPage = "https://vornik.example/";
+// The user guide that ships with the program, opened by the window's link (a page in docs/).
+inline constexpr const char* kUserGuideName = "user-guide.html";
 
 // The strip along the bottom of the window: 30 points high, `zoom` pixels per point.
 inline constexpr double kStripHeight = 30.0;  // points
@@ -34,6 +34,10 @@ inline constexpr double kLinkButtonLightWhite = 0.0;
 inline constexpr double kLinkButtonLightAlpha = 0.07;
 inline constexpr double kLinkButtonDarkWhite = 1.0;
 inline constexpr double kLinkButtonDarkAlpha = 0.09;
+
+// How long the start waits for the desktop portal's colour scheme before it goes on without;
+// a later answer still switches the picture.
+inline constexpr double kPortalStartWait = 0.3;  // seconds
 
 // The status line: a band this many window units high between the picture and the strip.
 inline constexpr double kStatusLineHeight = 24.0;

@@ -66,24 +66,35 @@ Appearance appearanceFrom(const DesktopPreferences& preferences) {
     return Appearance::Light;
 }
 
-DesktopPreferences readDesktopPreferences() {
+std::optional<Appearance> appearanceOverride() {
+    const char* v = std::getenv("VORNIK_APPEARANCE");
+    return overrideFrom(v ? v : "");
+}
+
+std::string colorSchemeText(ColorScheme scheme) {
+    switch (scheme) {
+        case ColorScheme::PreferDark:
+            return "prefer-dark";
+        case ColorScheme::PreferLight:
+            return "prefer-light";
+        default:
+            return "default";
+    }
+}
+
+DesktopPreferences readDesktopPreferences(std::optional<ColorScheme> portalScheme) {
     DesktopPreferences p;
     if (const char* v = std::getenv("VORNIK_APPEARANCE")) p.override = v;
     if (const char* theme = std::getenv("GTK_THEME")) p.gtkTheme = theme;
-    if (commandExists("gsettings")) {
+    const bool gsettings = commandExists("gsettings");
+    if (portalScheme) {
+        p.colorScheme = colorSchemeText(*portalScheme);
+    } else if (gsettings) {
         p.colorScheme = gsettingsGet("color-scheme");
-        if (p.gtkTheme.empty()) p.gtkTheme = gsettingsGet("gtk-theme");
     }
+    // The theme, for a scheme that may later say "default".
+    if (p.gtkTheme.empty() && gsettings) p.gtkTheme = gsettingsGet("gtk-theme");
     return p;
-}
-
-Appearance detectAppearance() {
-    DesktopPreferences p;
-    if (const char* v = std::getenv("VORNIK_APPEARANCE")) p.override = v;
-    if (auto forced = overrideFrom(p.override)) return *forced;
-    p = readDesktopPreferences();
-    p.override.clear();  // already judged (and logged) above
-    return appearanceFrom(p);
 }
 
 const char* appearanceName(Appearance appearance) {

@@ -11,6 +11,7 @@
 #include "app/AppConstants.h"
 #include "app/Artwork.h"
 #include "app/Desktop.h"
+#include "app/Identity.h"
 #include "app/StateControls.h"
 #include "base/Log.h"
 #include "base/Status.h"
@@ -104,12 +105,15 @@ Application::Application(ApplicationOptions options)
       stripZoom_(options_.zoom) {}
 
 Application::~Application() {
+    audio_.stop();        // the JACK client hands no more MIDI to the bridge
+    jackMidi_.reset();
     midi_.reset();        // MIDI stops before what it plays goes
     controller_.reset();  // the instrument and its sound device go before SDL does
     destroyTexture(statusTexture_);
     destroyTexture(stripTexture_);
     destroyTexture(linkTexture_);
     destroyTexture(pictureTexture_);
+    help_.dropTexture();
     if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
     if (window_ != nullptr) SDL_DestroyWindow(window_);
     if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
@@ -143,7 +147,8 @@ std::filesystem::path Application::findAssetsDirectory() {
 // --- Start and the main loop ------------------------------------------------------------------
 
 int Application::run() {
-    appearance_ = detectAppearance();
+    portal_ = std::make_unique<Portal>(runLoop_);
+    startAppearance();
     assets_ = findAssetsDirectory();
     if (assets_.empty()) logLine("no assets folder found: the window's pictures are drawn instead");
     keeper_ = std::make_unique<StateKeeper>(runLoop_, stateFilePath());
@@ -151,9 +156,10 @@ int Application::run() {
     if (!options_.zoomGiven && restored_.zoom) options_.zoom = *restored_.zoom;
     if (!openWindow()) return kExitNoDisplay;
 
-    controller_ = std::make_unique<WindowController>(runLoop_, assets_, [](RunLoop& loop) {
+    controller_ = std::make_unique<WindowController>(runLoop_, assets_, [this](RunLoop& loop) {
         auto view = std::make_unique<MainView>(loop);
-        view->initAudioEngine(MainView::AudioOutput::kDevice);
+        view->initAudioEngine(MainView::AudioOutput::kNone);
+        audio_.start(*view);
         return view;
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
@@ -161,6 +167,16 @@ int Application::run() {
     midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
     if (!options_.midiGiven) restoreMidiSettings();
     midi_->openInput(options_.midi, options_.midiChannel);
+    if (audio_.jack() && options_.midi != "none") {  // midi_in feeds the same MIDI layer
+        jackMidiEvent_ = SDL_RegisterEvents(1);
+        jackMidi_ = std::make_unique<JackMidiBridge>(midi_->input(), [type = jackMidiEvent_] {
+            SDL_Event wake{};
+            wake.type = type;
+            SDL_PushEvent(&wake);
+        });
+        audio_.setMidiSink(jackMidi_.get());
+        logf("MIDI: JACK's %s:midi_in plays too", audio_.jack()->clientName().c_str());
+    }
     loadPictures();
     updateGeometry();
     shownBar_ = controller_->currentBar();
@@ -199,7 +215,7 @@ int Application::run() {
 
 bool Application::openWindow() {
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    SDL_SetHint(SDL_HINT_APP_NAME, "Vornik");
+    applyDesktopIdentity();
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         logf(
             "no display available (%s): run vornik in a desktop session (X11 or Wayland), or "
@@ -256,6 +272,7 @@ bool Application::openWindow() {
         logf("no display available: cannot open a window (%s)", SDL_GetError());
         return false;
     }
+    setWindowIcon(window_, assets_);
     SDL_SetWindowMinimumSize(window_, 160,
                              static_cast<int>(std::ceil(app::kStripHeight * options_.zoom) +
                                               app::kStatusLineHeight) +
@@ -420,6 +437,10 @@ void Application::restoreMidiSettings() {
 
 void Application::handleEvent(const SDL_Event& event) {
     const std::uint32_t ours = SDL_GetWindowID(window_);
+    if (jackMidiEvent_ != 0 && event.type == jackMidiEvent_) {
+        if (midi_) midi_->drain();
+        return;
+    }
     if (midi_ && midi_->handleEvent(event, stripInput_)) return;
     switch (event.type) {
         case SDL_QUIT:
@@ -462,8 +483,15 @@ void Application::handleEvent(const SDL_Event& event) {
         case SDL_DROPCOMPLETE:
             fileInput_.handleEvent(event);
             return;
+        case SDL_TEXTINPUT:
+            // The typed character, whatever key gives it on this keyboard.
+            if (event.text.windowID == ours && std::strcmp(event.text.text, "?") == 0) {
+                showHelp(!help_.shown());
+            }
+            return;
         case SDL_RENDER_TARGETS_RESET:
         case SDL_RENDER_DEVICE_RESET:
+            help_.dropTexture();
             destroyTexture(stripTexture_);
             destroyTexture(statusTexture_);
             statusResized_ = true;
@@ -472,12 +500,16 @@ void Application::handleEvent(const SDL_Event& event) {
             return;
         case SDL_AUDIODEVICEREMOVED:
             // The output went away: open the default one again.
-            if (!event.adevice.iscapture && mainView()) mainView()->audioHardwareRouteChanged();
+            // SDL's devices only: a JACK client is told by its server.
+            if (!event.adevice.iscapture && mainView() && !audio_.jack()) {
+                mainView()->audioHardwareRouteChanged();
+            }
             return;
         case SDL_AUDIODEVICEADDED:
             // A device came (back) while none could be opened: try again. One that plays already
             // is left alone (SDL announces every device present when audio starts).
-            if (!event.adevice.iscapture && mainView() && !mainView()->audioDeviceOpen()) {
+            if (!event.adevice.iscapture && mainView() && !mainView()->audioDeviceOpen() &&
+                !audio_.jack()) {
                 mainView()->audioHardwareRouteChanged();
             }
             return;
@@ -491,8 +523,10 @@ void Application::handleEvent(const SDL_Event& event) {
         link_->mouseMoved(layout.toPicture(event.motion.x, event.motion.y));
     } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.windowID == ours &&
                event.button.button == SDL_BUTTON_LEFT) {
-        if (link_->mouseDown(layout.toPicture(event.button.x, event.button.y))) {
-            openWebPage(app::kProjectWebPage);
+        if (help_.shown()) {
+            showHelp(false);  // a click on the picture closes the help, and only that
+        } else if (link_->mouseDown(layout.toPicture(event.button.x, event.button.y))) {
+            openUserGuide(assets_);
         }
     }
 }
@@ -505,6 +539,10 @@ void Application::handleKey(const SDL_KeyboardEvent& key) {
         if (key.keysym.sym == SDLK_o) openDocument();
         if (key.keysym.sym == SDLK_q) running_ = false;
     }
+    if (key.type == SDL_KEYDOWN && !key.repeat) {
+        if (key.keysym.sym == SDLK_F1) showHelp(!help_.shown());
+        if (key.keysym.sym == SDLK_ESCAPE) showHelp(false);
+    }
     const std::string characters = keyCharacters(key.keysym.sym, mods);
     if (key.type == SDL_KEYDOWN) {
         keys_.keyDown(characters, key.repeat != 0);
@@ -514,6 +552,28 @@ void Application::handleKey(const SDL_KeyboardEvent& key) {
 }
 
 void Application::openDocument() {
+    if (portalChooserOpen_ || chooser_.isOpen()) {
+        logLine("the file chooser is already open");
+        return;
+    }
+    // The desktop's own chooser through its portal; a chooser program when no portal answers.
+    if (portal_->unreachable()) {
+        openDocumentWithProgram();
+        return;
+    }
+    portalChooserOpen_ = true;
+    portal_->openFile("Open a sample", portalParentWindow(window_), audioFileExtensions(),
+                      [this](const Portal::Choice& choice) {
+                          portalChooserOpen_ = false;
+                          if (choice.outcome == Portal::Choice::Outcome::Unavailable) {
+                              openDocumentWithProgram();
+                          } else {
+                              fileInput_.fileChosen(choice.path);
+                          }
+                      });
+}
+
+void Application::openDocumentWithProgram() {
     const auto command = FileChooser::findCommand(audioFileExtensions());
     if (command.empty()) {
         logLine(
@@ -540,6 +600,31 @@ void Application::applicationResignedActive() {
     // No finger may stay down while another window has the keyboard and mouse; the fingers held
     // by Shift-clicks were left down on purpose and stay.
     stripInput_.cancelPressed();
+}
+
+void Application::showHelp(bool shown) {
+    if (shown == help_.shown()) return;
+    help_.setShown(shown);
+    needsPresent_ = true;
+}
+
+void Application::startAppearance() {
+    if (const auto forced = appearanceOverride()) {
+        appearance_ = *forced;
+        return;
+    }
+    // Followed live: a new scheme from the portal switches the picture.
+    portal_->watchColorScheme([this](ColorScheme scheme) {
+        desktop_.colorScheme = colorSchemeText(scheme);
+        const Appearance next = appearanceFrom(desktop_);
+        if (next == appearance_) return;
+        appearance_ = next;
+        logf("the desktop's appearance is now %s", appearanceName(appearance_));
+        if (renderer_ != nullptr) loadPictures();
+    });
+    desktop_ = readDesktopPreferences(portal_->awaitColorScheme(app::kPortalStartWait));
+    desktop_.override.clear();  // judged above
+    appearance_ = appearanceFrom(desktop_);
 }
 
 // --- What the keys and file input act on ------------------------------------------------------
@@ -700,6 +785,10 @@ void Application::present(bool capture) {
         shownLinkOpacity_ = button.presentationOpacity();
     }
 
+    // The help over the picture; the status line below it stays in sight.
+    help_.present(renderer_, static_cast<int>(std::lround(float(windowSize_.width) * s)),
+                  static_cast<int>(std::lround(stripTop - app::kStatusLineHeight * s)),
+                  appearance_);
     if (statusTexture_ != nullptr) {
         const float h = static_cast<float>(app::kStatusLineHeight) * s;
         const SDL_FRect dst{0.0f, stripTop - h, float(windowSize_.width) * s, h};

@@ -19,10 +19,14 @@
 #include <vector>
 
 #include "app/Appearance.h"
+#include "app/AudioBackend.h"
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
+#include "app/HelpOverlay.h"
+#include "app/JackMidiBridge.h"
 #include "app/Keys.h"
 #include "app/MidiHost.h"
+#include "app/Portal.h"
 #include "app/StatusLine.h"
 #include "app/StripInput.h"
 #include "app/WindowController.h"
@@ -56,6 +60,7 @@ public:
 
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
+    AudioBackend& audio() { return audio_; }
     // MIDI: null until run() opened it.
     MidiHost* midi() const { return midi_.get(); }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
@@ -63,6 +68,7 @@ public:
     const Keys& keys() const { return keys_; }
     LinkButton* linkButton() const { return link_.get(); }
     Appearance appearance() const { return appearance_; }
+    bool helpShown() const { return help_.shown(); }
     SDL_Window* window() const { return window_; }
     std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int framesRun() const { return frames_; }
@@ -110,6 +116,9 @@ private:
     void handleEvent(const SDL_Event& event);
     void handleKey(const SDL_KeyboardEvent& key);
     void openDocument();
+    void openDocumentWithProgram();
+    void startAppearance();
+    void showHelp(bool shown);
     void followBar();
     void updateGeometry();
     Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
@@ -132,10 +141,17 @@ private:
     RunLoop runLoop_{clock_};
     ScopedLayerClock layerClock_{clock_};
     Appearance appearance_ = Appearance::Light;
+    DesktopPreferences desktop_;  // as read at start, the portal's colour scheme kept up to date
     std::filesystem::path assets_;
+    std::unique_ptr<Portal> portal_;
+    bool portalChooserOpen_ = false;
+    HelpOverlay help_;
 
+    AudioBackend audio_{runLoop_, options_};  // JACK or SDL audio under the instrument
     std::unique_ptr<WindowController> controller_;
-    std::unique_ptr<MidiHost> midi_;  // plays the controller's instrument and controls
+    std::unique_ptr<MidiHost> midi_;            // plays the controller's instrument and controls
+    std::unique_ptr<JackMidiBridge> jackMidi_;  // JACK's midi_in into midi_
+    std::uint32_t jackMidiEvent_ = 0;           // its wake-up
     StripInput stripInput_;
     Keys keys_{clock_, *this};
     FileInput fileInput_;

@@ -1,5 +1,6 @@
 #include "app/Artwork.h"
 
+#include <cairo-svg.h>
 #include <cairo.h>
 
 #include <cmath>
@@ -104,6 +105,7 @@ void drawWindowBackground(cairo_t* cr, bool dark) {
         {"R", "Record a new sample (hold to record while held)"},
         {"Ctrl+O", "Open an audio file, or drop one on this window"},
         {"Shift-click", "Leave a mouse finger down, for loops"},
+        {"F1", "Every key, mouse gesture and MIDI control"},
     };
     double y = 250;
     for (const Line& line : lines) {
@@ -167,7 +169,7 @@ void drawWindowBackground(cairo_t* cr, bool dark) {
     text(cr, w - 40 - textWidth(cr, 13, false, hint), h - 11, 13, false, hint);
 
     // The link's label, centred where the link button lights up.
-    const char* link = "Visit the web page";
+    const char* link = "Open the user guide";
     const double lx = w * app::kLinkButtonXFraction;
     setRgb(cr, p.text);
     text(cr, lx - textWidth(cr, 12, false, link) / 2, h - app::kLinkButtonY + 4.5, 12, false, link);
@@ -267,6 +269,67 @@ void drawTape(cairo_t* cr) {
 
 constexpr double kDimmed = 0.4;  // the unselected segments
 
+// --- The application icon: a sliced waveform over the strip, on a dark rounded square ---------
+
+constexpr double kIconUnits = 256.0;  // drawn in these units, scaled to each size
+
+void drawIcon(cairo_t* cr) {
+    const double m = 16, side = kIconUnits - 2 * m;
+    cairo_pattern_t* gradient = cairo_pattern_create_linear(0, m, 0, m + side);
+    cairo_pattern_add_color_stop_rgb(gradient, 0, 0.200, 0.212, 0.247);
+    cairo_pattern_add_color_stop_rgb(gradient, 1, 0.063, 0.067, 0.082);
+    roundedRect(cr, m, m, side, side, 52);
+    cairo_set_source(cr, gradient);
+    cairo_fill(cr);
+    cairo_pattern_destroy(gradient);
+
+    // The waveform, red at its start warming to white, mirrored about its middle line.
+    const double x0 = 44, x1 = 212, mid = 108, half = 62;
+    constexpr int kSteps = 84;
+    auto level = [](double u) {
+        const double ripple = std::sin(u * 48.0);
+        return std::max(0.06, illustrationLevel(u) * (0.86 + 0.14 * ripple * ripple));
+    };
+    cairo_move_to(cr, x0, mid);
+    for (int i = 0; i <= kSteps; ++i) {
+        const double u = double(i) / kSteps;
+        cairo_line_to(cr, x0 + u * (x1 - x0), mid - level(u) * half);
+    }
+    for (int i = kSteps; i >= 0; --i) {
+        const double u = double(i) / kSteps;
+        cairo_line_to(cr, x0 + u * (x1 - x0), mid + level(u) * half);
+    }
+    cairo_close_path(cr);
+    gradient = cairo_pattern_create_linear(x0, 0, x1, 0);
+    cairo_pattern_add_color_stop_rgb(gradient, 0, kAccentR, kAccentG, kAccentB);
+    cairo_pattern_add_color_stop_rgb(gradient, 1, 0.98, 0.86, 0.72);
+    cairo_set_source(cr, gradient);
+    cairo_fill(cr);
+    cairo_pattern_destroy(gradient);
+
+    // Slice markers at the hits.
+    cairo_set_source_rgba(cr, 1, 1, 1, 0.6);
+    cairo_set_line_width(cr, 4);
+    for (double u : {0.16, 0.30, 0.52}) {
+        cairo_move_to(cr, x0 + u * (x1 - x0), mid - half - 8);
+        cairo_line_to(cr, x0 + u * (x1 - x0), mid + half + 8);
+    }
+    cairo_stroke(cr);
+
+    // The strip, and a fingertip on it.
+    roundedRect(cr, x0 - 4, 192, x1 - x0 + 8, 24, 12);
+    cairo_set_source_rgba(cr, 1, 1, 1, 0.16);
+    cairo_fill(cr);
+    cairo_arc(cr, x0 + 0.30 * (x1 - x0), 204, 17, 0, 2 * kPi);
+    cairo_set_source_rgb(cr, 0.98, 0.97, 0.95);
+    cairo_fill(cr);
+}
+
+cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
 }  // namespace
 
 const std::vector<std::string>& artworkNames() {
@@ -281,7 +344,10 @@ const std::vector<std::string>& artworkNames() {
                                                 "bow@2x",
                                                 "bow.disabled@2x",
                                                 "tape@2x",
-                                                "tape.disabled@2x"};
+                                                "tape.disabled@2x",
+                                                "icon-48",
+                                                "icon-128",
+                                                "icon-256"};
     return names;
 }
 
@@ -290,6 +356,16 @@ std::shared_ptr<Image> drawArtwork(std::string_view name) {
     bool known = isWindow;
     for (const std::string& n : artworkNames()) known = known || n == name;
     if (!known) return nullptr;
+    if (name.starts_with("icon-")) {
+        const int side = std::stoi(std::string(name.substr(5)));
+        auto image = Image::create(side, side);
+        cairo_t* cr = cairo_create(image->surface());
+        cairo_scale(cr, side / kIconUnits, side / kIconUnits);
+        drawIcon(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(image->surface());
+        return image;
+    }
 
     auto image = isWindow ? Image::create(app::kPictureWidth, app::kPictureHeight)
                           : Image::create(kButtonSide, kButtonSide);
@@ -328,6 +404,25 @@ std::shared_ptr<Image> drawArtwork(std::string_view name) {
     cairo_destroy(cr);
     cairo_surface_flush(image->surface());
     return image;
+}
+
+std::string drawIconSvg() {
+    std::string svg;
+    cairo_surface_t* surface =
+        cairo_svg_surface_create_for_stream(appendToString, &svg, kIconUnits, kIconUnits);
+    cairo_svg_surface_set_document_unit(surface, CAIRO_SVG_UNIT_PX);
+    cairo_t* cr = cairo_create(surface);
+    drawIcon(cr);
+    cairo_destroy(cr);
+    cairo_surface_finish(surface);
+    cairo_surface_destroy(surface);
+    // Cairo numbers its surfaces across the process: the same icon must give the same text.
+    const std::string numbered = "<g id=\"surface";
+    if (const auto at = svg.find(numbered); at != std::string::npos) {
+        const auto end = svg.find('"', at + numbered.size());
+        if (end != std::string::npos) svg.replace(at, end - at, "<g id=\"icon");
+    }
+    return svg;
 }
 
 }  // namespace vornik

@@ -87,6 +87,22 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             }
             result.options.midiChannel = channel;
             result.options.midiGiven = true;
+        } else if (arg == "--audio") {
+            const bool given = takeValue();
+            if (given && value == "auto") {
+                result.options.audio = AudioChoice::Auto;
+            } else if (given && value == "jack") {
+                result.options.audio = AudioChoice::Jack;
+            } else if (given && value == "sdl") {
+                result.options.audio = AudioChoice::Sdl;
+            } else {
+                return fail("--audio takes auto, jack or sdl");
+            }
+        } else if (arg == "--client-name") {
+            if (!takeValue() || value.empty()) return fail("--client-name takes a JACK client name");
+            result.options.clientName = value;
+        } else if (arg == "--no-connect") {
+            result.options.connect = false;
         } else if (arg == "--frames") {
             if (!takeValue() || !parseCount(value, result.options.frames)) {
                 return fail("--frames takes a whole number of frames (0 runs until closed)");
@@ -102,8 +118,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string usageText() {
-    return "usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
-           "[--help] [--version]\n"
+    return "Usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
+           "[--audio auto|jack|sdl] [--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
            "window. FILE is an audio file to load at start. Vornik starts as it was left: the\n"
@@ -117,6 +133,9 @@ std::string usageText() {
            "                  or plugged in later) or part of a source's name; the port \"Vornik\"\n"
            "                  takes connections from other programs unless it is none\n"
            "  --midi-channel N  hear only MIDI channel N (1 to 16; default all)\n"
+           "  --audio WHICH   auto (JACK if a server is running, else SDL audio), jack or sdl\n"
+           "  --client-name NAME  the JACK client's name (default vornik)\n"
+           "  --no-connect    on JACK, leave out_1/out_2 and in_1/in_2 unconnected\n"
            "  --help          this text\n"
            "  --version       the version\n"
            "\n"
@@ -125,11 +144,13 @@ std::string usageText() {
            "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
            "\n"
            "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
-           "a file, Ctrl+Q quits. Shift-click on the strip leaves a mouse finger down; a click\n"
-           "on it lifts it.\n"
+           "a file, Ctrl+Q quits, F1 or ? shows every key, mouse gesture and MIDI control.\n"
+           "Shift-click on the strip leaves a mouse finger down; a click on it lifts it.\n"
            "MIDI learn: right-click a control (or hold two fingers on it), then move a knob;\n"
            "Escape cancels. The map is kept in $XDG_CONFIG_HOME/vornik/midi.conf.\n"
+           "\n"
            "Environment: VORNIK_APPEARANCE=dark|light, VORNIK_ASSETS=DIR.\n"
+           "\n"
            "Exit status: 0 done, 2 wrong command line, 3 no display.\n";
 }
 

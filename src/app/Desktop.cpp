@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "app/AppConstants.h"
 #include "base/Log.h"
 
 namespace vornik {
@@ -46,6 +50,44 @@ bool openWebPage(const char* url) {
         return false;
     }
     return true;
+}
+
+std::string fileUrl(const std::filesystem::path& file) {
+    const std::string path = std::filesystem::absolute(file).lexically_normal().string();
+    std::string url = "file://";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c) != nullptr) {
+            url += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            url += escaped;
+        }
+    }
+    return url;
+}
+
+std::filesystem::path findUserGuide(const std::filesystem::path& assets) {
+    if (assets.empty()) return {};
+    const auto dir = std::filesystem::absolute(assets).lexically_normal();
+    const auto base = dir.has_filename() ? dir : dir.parent_path();
+    for (const auto& guide :
+         {base.parent_path() / "docs" / app::kUserGuideName,
+          base.parent_path().parent_path() / "doc" / "vornik" / app::kUserGuideName}) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(guide, ec)) return guide;
+    }
+    return {};
+}
+
+bool openUserGuide(const std::filesystem::path& assets) {
+    const auto guide = findUserGuide(assets);
+    if (guide.empty()) {
+        logf("cannot open the user guide: %s is not installed beside the program's assets",
+             app::kUserGuideName);
+        return false;
+    }
+    return openWebPage(fileUrl(guide).c_str());
 }
 
 }  // namespace vornik

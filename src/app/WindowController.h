@@ -65,7 +65,7 @@ class WindowController final : public KeyTarget {
 public:
     // Builds the instrument when the bar first asks for it. By default a MainView on the run
     // loop with its audio engine ready and no sound device (tests, headless rendering); the
-    // program's factory opens the device (initAudioEngine(MainView::AudioOutput::kDevice)).
+    // program's factory puts a sound device under it (JACK or SDL audio, see AudioBackend).
     using MainViewFactory = std::function<std::unique_ptr<MainView>(RunLoop&)>;
     // Strip touches on the instrument, in its own points (the strip's, as it spans the strip).
     using InstrumentTouchHandler = std::function<void(MainView&, TouchPhase, const Touch&)>;

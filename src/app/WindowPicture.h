@@ -52,7 +52,7 @@ public:
     // The pointer moved to `p` (picture points): fades in over the button, out elsewhere.
     void mouseMoved(Point p);
     // A click at `p`: on the button it hides the button and returns true (the caller opens the
-    // web page); elsewhere it does nothing.
+    // user guide); elsewhere it does nothing.
     bool mouseDown(Point p);
 
 private:

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/AudioConstants.h"
+#include "audio/AudioDevice.h"
 #include "base/Log.h"
 #include "base/Status.h"
 
@@ -231,6 +232,12 @@ void MainView::initAudioEngine(AudioOutput output) {
 void MainView::startAudioDevice() {
     if (!audioDevice_) audioDevice_ = std::make_unique<AudioDevice>(audioGraph_);
     audioDevice_->open();
+}
+
+bool MainView::setAudioDevice(std::unique_ptr<OutputDevice> device) {
+    audioDevice_.reset();  // its callback stops before the next one starts
+    audioDevice_ = std::move(device);
+    return audioDevice_ && audioDevice_->open();
 }
 
 void MainView::audioHardwareRouteChanged() {

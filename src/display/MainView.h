@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/AudioDevice.h"
 #include "audio/AudioGraph.h"
+#include "audio/OutputDevice.h"
 #include "base/Constants.h"
 #include "base/RunLoop.h"
 #include "base/Touch.h"
@@ -68,8 +68,13 @@ public:
     // sound device when `output` is kDevice (tests and the headless renderer run without one and
     // pull renderOutput). Once.
     void initAudioEngine(AudioOutput output = AudioOutput::kNone);
-    // Opens the sound device on the graph; a device that cannot open is logged.
+    // Opens the sound device on the graph (SDL audio unless one was set); a device that cannot
+    // open is logged.
     void startAudioDevice();
+    // Replaces the sound device: the old one is closed first, the new one opened on the graph
+    // (prepared before); null leaves the instrument without one. Returns whether it opened.
+    bool setAudioDevice(std::unique_ptr<OutputDevice> device);
+    OutputDevice* audioDevice() const { return audioDevice_.get(); }
     // The default output went away or changed: close and reopen the device, same graph and
     // settings (the app calls it on SDL's audio device added/removed events).
     void audioHardwareRouteChanged();
@@ -281,7 +286,7 @@ private:
     int transpose_ = 0;
 
     AudioGraph audioGraph_;
-    std::unique_ptr<AudioDevice> audioDevice_;  // after the graph: it goes first
+    std::unique_ptr<OutputDevice> audioDevice_;  // after the graph: it goes first
     std::array<float, kOscilloscopeFrames> oscLeft_{};
     std::array<float, kOscilloscopeFrames> oscRight_{};
     const float* oscL_ = nullptr;

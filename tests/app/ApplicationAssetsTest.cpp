@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +30,7 @@ std::filesystem::path assetsDir() {
 }
 
 TEST(ApplicationAssetsTest, PicturesAreTheGeneratorsDrawing) {
-    ASSERT_EQ(artworkNames().size(), 12u);
+    ASSERT_EQ(artworkNames().size(), 15u);
     for (const std::string& name : artworkNames()) {
         SCOPED_TRACE(name);
         const auto drawn = drawArtwork(name);
@@ -49,6 +51,10 @@ TEST(ApplicationAssetsTest, PicturesAreTheGeneratorsDrawing) {
         EXPECT_LE(different, drawn->width() * drawn->height() / 1000);
     }
     EXPECT_FALSE(drawArtwork("nothing@2x"));
+    // The scalable icon is the generator's text, the same on every run.
+    std::ifstream svg(assetsDir() / "icon.svg", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(svg), {}), drawIconSvg())
+        << "run scripts/make-assets.sh";
 
     // The window picture is the size the window lays out, and opaque; dimmed segments are faint.
     const auto light = drawArtwork("Window Background");

@@ -16,6 +16,7 @@
 #include "base/Status.h"
 #include "support/DrawingEnvironment.h"
 #include "support/LogLines.h"
+#include "support/ScopedEnv.h"
 
 namespace vornik {
 namespace {
@@ -25,22 +26,7 @@ namespace fs = std::filesystem;
 [[maybe_unused]] auto* const kDrawing =
     ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
 
-// Sets an environment variable (or removes it, for nullopt) for its own lifetime.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        set(value);
-    }
-    ~ScopedEnv() { set(old_); }
-
-private:
-    void set(const std::optional<std::string>& v) {
-        v ? ::setenv(name_, v->c_str(), 1) : ::unsetenv(name_);
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -105,6 +91,7 @@ protected:
     ScopedEnv homeEnv{"HOME", home.string()};
     ScopedEnv xdgEnv{"XDG_CONFIG_HOME", (home / "config").string()};
     ScopedEnv stateEnv{"XDG_STATE_HOME", (home / "state").string()};
+    ScopedEnv noBus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"};  // no desktop portal
     ScopedEnv appearance{"VORNIK_APPEARANCE", "light"};
     // SDL's software renderer: the GL driver keeps small allocations and unloads itself before
     // the leak checker could name it. The picture is the same.

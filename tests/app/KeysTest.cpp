@@ -27,7 +27,6 @@ protected:
     bool recording() const override { return isRecording; }
     void recordingStart() override { calls.push_back("recordingStart"), isRecording = true; }
     void recordingEnd() override { calls.push_back("recordingEnd"), isRecording = false; }
-
     Calls take() { return std::exchange(calls, {}); }
     // Presses, holds and releases `key`; returns what it did.
     Calls press(const char* key, double hold) {
@@ -36,7 +35,6 @@ protected:
         keys.keyUp(key);
         return take();
     }
-
     int current = 0, secondary = 1;
     bool isRecording = false;
     Calls calls;
@@ -45,9 +43,7 @@ protected:
 };
 
 TEST_F(KeysTest, SpaceShortPressTogglesLongPressShowsTheBarWhileHeld) {
-    clock.set(10.0);
     EXPECT_EQ(press(" ", 0.1), Calls{"showBar 1"});  // the controls bar, the first time
-    EXPECT_DOUBLE_EQ(keys.keyDownTime(), 10.0);
     EXPECT_EQ(press(" ", 0.1), Calls{"showBar 0"});
     showBar(2);  // the effects bar, now the last control bar shown
     take();
@@ -63,7 +59,6 @@ TEST_F(KeysTest, RStartsAndStopsRecordingAndSpaceWaitsMeanwhile) {
     showBar(2);
     take();
     EXPECT_EQ(press("r", 0.1), (Calls{"showBar 0", "recordingStart"}));
-    EXPECT_EQ(press(" ", 0.1), Calls{});
     EXPECT_EQ(press(" ", 2.0), Calls{});
     EXPECT_EQ(press("r", 0.1), Calls{"recordingEnd"});  // stops on down; short release: nothing
     EXPECT_EQ(press("r", 2.0), (Calls{"showBar 0", "recordingStart", "recordingEnd"}));
@@ -73,10 +68,7 @@ TEST_F(KeysTest, RStartsAndStopsRecordingAndSpaceWaitsMeanwhile) {
 }
 
 TEST_F(KeysTest, RepeatsCapitalROtherKeysAndUnseenPressesDoNothing) {
-    for (const char* key : {"R", "x", ""}) {
-        EXPECT_EQ(press(key, 0.1), Calls{}) << key;
-        EXPECT_EQ(press(key, 2.0), Calls{}) << key;
-    }
+    for (const char* key : {"R", "x"}) EXPECT_EQ(press(key, 2.0), Calls{}) << key;
     // Auto-repeat neither acts nor restarts the hold: a second of repeats is a long press.
     clock.set(5.0);
     keys.keyDown(" ", false);
@@ -87,7 +79,6 @@ TEST_F(KeysTest, RepeatsCapitalROtherKeysAndUnseenPressesDoNothing) {
     EXPECT_DOUBLE_EQ(keys.keyDownTime(), 5.0);
     keys.keyUp(" ");
     EXPECT_EQ(take(), (Calls{"showBar 1", "showBar 0"}));
-
     // Any press counts for the hold time: r's release is measured from the x press.
     keys.keyDown("r", false);
     keys.keyDown("r", true);
@@ -104,17 +95,14 @@ TEST_F(KeysTest, RepeatsCapitalROtherKeysAndUnseenPressesDoNothing) {
 }
 
 TEST(KeysCharactersTest, MapsSdlKeysToCharacters) {
-    const struct {
-        SDL_Keycode key;
-        unsigned mod;
-        const char* characters;
-    } cases[] = {
-        {SDLK_SPACE, KMOD_NONE, " "}, {SDLK_SPACE, KMOD_LSHIFT, " "}, {SDLK_r, KMOD_NONE, "r"},
-        {SDLK_r, KMOD_NUM, "r"},      {SDLK_r, KMOD_LSHIFT, "R"},     {SDLK_r, KMOD_RSHIFT, "R"},
-        {SDLK_r, KMOD_CAPS, "R"},     {SDLK_r, KMOD_LCTRL, ""},       {SDLK_SPACE, KMOD_LALT, ""},
-        {SDLK_o, KMOD_LCTRL, ""},     {SDLK_a, KMOD_NONE, ""}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(keyCharacters(c.key, c.mod), c.characters) << c.key << " " << c.mod;
+    for (auto [key, mod, characters] : {std::tuple{SDLK_SPACE, KMOD_LSHIFT, " "},
+                                        {SDLK_r, KMOD_NUM, "r"},
+                                        {SDLK_r, KMOD_RSHIFT, "R"},
+                                        {SDLK_r, KMOD_CAPS, "R"},
+                                        {SDLK_SPACE, KMOD_LALT, ""},
+                                        {SDLK_r, KMOD_LCTRL, ""},
+                                        {SDLK_a, KMOD_NONE, ""}}) {
+        EXPECT_EQ(keyCharacters(key, mod), characters) << key << " " << mod;
     }
 }
 

@@ -1,9 +1,11 @@
-// assetgen: draws the window pictures and the strip's button images into a folder as PNG.
+// assetgen: draws the window pictures, the strip's button images and the application icon into a
+// folder as PNG (and the icon as SVG too).
 //   assetgen [DIR]   (default: assets)
 // The same drawing code runs in the program, so the files are reproducible from source.
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/Artwork.h"
@@ -26,6 +28,15 @@ int main(int argc, char** argv) {
             continue;
         }
         std::printf("%s (%d x %d)\n", path.c_str(), image->width(), image->height());
+    }
+    const std::string svgPath = (dir / "icon.svg").string();
+    std::ofstream svg(svgPath, std::ios::binary);
+    svg << vornik::drawIconSvg();
+    if (svg.flush()) {
+        std::printf("%s\n", svgPath.c_str());
+    } else {
+        std::fprintf(stderr, "assetgen: cannot write %s\n", svgPath.c_str());
+        ++failures;
     }
     vornik::releaseDrawingCaches();
     return failures == 0 ? 0 : 1;
