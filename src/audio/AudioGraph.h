@@ -79,6 +79,8 @@ public:
 
 private:
     void renderBlock(float* left, float* right, int frames);
+    // Runs a unit on the block, or skips it while it is idle (resetting it as it goes idle).
+    void run(AudioEffect& unit, bool& idle, float* left, float* right, int frames);
 
     RenderFunction source_ = nullptr;
     void* sourceContext_ = nullptr;
@@ -87,6 +89,7 @@ private:
     EqUnit highpass_;
     DelayUnit delay_;
     ReverbUnit reverb_;
+    bool lowpassIdle_ = false, highpassIdle_ = false, delayIdle_ = false, reverbIdle_ = false;
     OscilloscopeTap tap_;
     std::atomic<MixListener*> listener_{nullptr};
 };
