@@ -61,7 +61,8 @@ TEST(IconPaths, RampsFiltersEchoesAndTheReverbDot) {
               "M 8.5 -9 L 8.5 9");
     // Reverb: an opaque 3-point dot at 0, a 22-point dot at alpha 0.3 at 1, centred.
     for (auto [r, diameter, alpha] : {std::tuple{0.0, 3.0, 1.0}, std::tuple{1.0, 22.0, 0.3}}) {
-        const Layer& dot = *reverbIconLayer(r)->sublayers().at(0);
+        const auto icon = reverbIconLayer(r);  // holds the dot
+        const Layer& dot = *icon->sublayers().at(0);
         EXPECT_EQ(dot.frame(),
                   Rect::make(15 - diameter / 2, 15 - diameter / 2, diameter, diameter));
         EXPECT_NEAR(dot.backgroundColor().a, alpha, 1e-6);
