@@ -19,6 +19,11 @@ struct RenderRun {
     std::vector<float> mix;  // interleaved stereo
 };
 
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 // A WAV file's frames, interleaved.
 inline std::vector<float> readWav(const std::filesystem::path& path) {
     std::vector<float> data;
@@ -76,15 +81,9 @@ public:
         const std::string command = "\"" + tool + "\" \"" + scriptFile.string() + "\" -o \"" +
                                     out.string() + "\" " + extraArgs + " 2> \"" + err.string() +
                                     "\" > \"" + output.string() + "\"";
-        RenderRun r;
         const int status = std::system(command.c_str());
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream e(err);
-        r.errors.assign(std::istreambuf_iterator<char>(e), {});
-        std::ifstream o(output);
-        r.output.assign(std::istreambuf_iterator<char>(o), {});
-        r.mix = readWav(out);
-        return r;
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(err), readFile(output),
+                readWav(out)};
     }
 
 private:

@@ -1,6 +1,3 @@
-// The two-step load of the instrument: voices fade, the file arrives 10 ms later, and bad files
-// leave the state the user can rely on.
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,10 +26,7 @@ bool sounds(MainView& view) {
     std::vector<float> left(64), right(64);
     view.renderAudio(left.data(), right.data(), 64);
     v.setActive(false);
-    v.setTouchid(kNoTouch);
-    const auto loud = [](float x) { return x != 0.0f; };
-    return std::any_of(left.begin(), left.end(), loud) ||
-           std::any_of(right.begin(), right.end(), loud);
+    return std::any_of(left.begin(), left.end(), [](float x) { return x != 0.0f; });
 }
 
 bool logged(const LogLines& log, const std::string& text) {
