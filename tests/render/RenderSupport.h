@@ -54,10 +54,7 @@ public:
     std::filesystem::path writeSample(const std::string& name, int frames, F value,
                                       int rate = 48000) const {
         const auto file = dir_ / name;
-        SF_INFO info{};
-        info.samplerate = rate;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SF_INFO info{0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
         SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
         std::vector<float> data(static_cast<std::size_t>(frames) * 2);
         for (int i = 0; i < frames; ++i) {
@@ -70,11 +67,9 @@ public:
     }
 
     RenderRun run(const std::string& script, const std::string& extraArgs = "") const {
-        const auto scriptFile = dir_ / "perform.vsc";
+        const auto scriptFile = dir_ / "perform.vsc", out = dir_ / "out.wav",
+                   err = dir_ / "stderr.txt", output = dir_ / "stdout.txt";
         std::ofstream(scriptFile) << script;
-        const auto out = dir_ / "out.wav";
-        const auto err = dir_ / "stderr.txt";
-        const auto output = dir_ / "stdout.txt";
         std::filesystem::remove(out);
         const char* build = std::getenv("VORNIK_BUILD_DIR");
         const std::string tool = std::string(build ? build : ".") + "/tools/render/vornik-render";
