@@ -1,7 +1,5 @@
-// The instrument on a real JACK server (jackd's dummy driver, started here and stopped by its
-// PID): its ports, a note on midi_in played through the MIDI layer and heard by a client of the
-// test's own, the note's frame, a take from in_1/in_2, and SDL audio once the server is gone.
-// Skipped without jackd.
+// The instrument on a jackd (dummy driver) started here and stopped by its PID. Skipped without
+// jackd.
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -20,6 +18,7 @@
 #include "base/Status.h"
 #include "sample/AudioFileReader.h"
 #include "support/SampleFixtures.h"
+#include "support/ScopedEnv.h"
 
 using namespace vornik;
 using namespace vornik::test;
@@ -36,22 +35,10 @@ bool waitUntil(Done done, std::chrono::milliseconds limit = 5000ms) {
     return true;
 }
 
-// The JACK server clients look for, while alive (the test environment names one that never runs,
-// so that no other test reaches a server of the machine's).
-struct ServerName {
-    const char* before = std::getenv("JACK_DEFAULT_SERVER");
-    const std::string previous = before ? before : "";
-    explicit ServerName(const std::string& name) { setenv("JACK_DEFAULT_SERVER", name.c_str(), 1); }
-    ~ServerName() {
-        before ? setenv("JACK_DEFAULT_SERVER", previous.c_str(), 1)
-               : unsetenv("JACK_DEFAULT_SERVER");
-    }
-};
-
 // jackd on a server name of its own, killed on every way out of the test.
 struct Server {
     const std::string name = "vornik-test-" + std::to_string(getpid());
-    ServerName named{name};
+    ScopedEnv named{"JACK_DEFAULT_SERVER", name};  // the one clients look for
     pid_t pid = 0;
     Server(int rate, int period) {
         const std::string r = std::to_string(rate), p = std::to_string(period);
@@ -70,8 +57,7 @@ struct Server {
     ~Server() { stop(SIGKILL); }
 };
 
-// The test's own client: hears out_1, plays a 1 kHz tone and its negative into in_1/in_2, and
-// sends a note-on into midi_in, 10 frames into a period, when asked.
+// Hears out_1, plays a 1 kHz tone and its negative into in_1/in_2, sends a note-on when asked.
 struct Probe {
     jack_client_t* client = nullptr;
     jack_port_t* ports[4] = {};  // hear, left, right, midi
@@ -116,8 +102,7 @@ struct Tap final : MidiEventSink {
     }
 };
 
-// The mixer as the graph's source, counting on the JACK thread from its first block on: every
-// later period is counted whole.
+// The mixer as the graph's source, counting on the JACK thread from its first block on.
 struct CountedSource {
     MainView* view = nullptr;
     std::atomic<std::size_t> allocations{0}, locks{0};
@@ -132,7 +117,7 @@ void playOnServer(int rate, int period, AudioChoice choice, bool connect) {
     Server server(rate, period);
     Probe probe;
     probe.rate = rate;
-    jack_set_error_function([](const char*) {});  // "cannot connect" until the server answers
+    jack_set_error_function([](const char*) {});
     ASSERT_TRUE(waitUntil([&] {
         return (probe.client = jack_client_open("probe", JackNoStartServer, nullptr)) != nullptr;
     })) << "jackd did not start";
@@ -164,7 +149,6 @@ void playOnServer(int rate, int period, AudioChoice choice, bool connect) {
     ASSERT_NE(backend.jack(), nullptr);
     EXPECT_EQ(m.audioDevice()->sampleRate(), rate);
 
-    // The ports as any client sees them, each connected to one of the probe's.
     const struct {
         const char *ours, *type, *probes;
         unsigned long flags;
@@ -194,13 +178,11 @@ void playOnServer(int rate, int period, AudioChoice choice, bool connect) {
                   0);
     }
 
-    // Connections reach a client's view of the graph a period or two after they are made.
     ASSERT_TRUE(waitUntil([&] { return jack_port_connected(probe.ports[3]) > 0; }));
     EXPECT_EQ(jack_port_connected_to(jack_port_by_name(probe.client, "vornik-test:out_1"),
                                      "system:playback_1"),
               connect ? 1 : 0);
-    // A note on midi_in wakes the main thread, which plays it through the MIDI layer; the note
-    // keeps its frame, 10 frames into its period, and what arrives is the sample's 441 Hz.
+    // A note on midi_in wakes the main thread and keeps its frame; the sample's 441 Hz arrives.
     probe.sendNote = true;
     ASSERT_TRUE(waitUntil([&] { return woken.load(); }));
     EXPECT_EQ(input.drain(), 1u);
@@ -255,7 +237,7 @@ TEST(JackServer, PlaysRecordsAndTakesMidiAt48000And44100) {
 }
 
 TEST(JackServer, WithoutAServerAskedForJackSaysSoAndPlaysThroughSdl) {
-    ServerName none("vornik-test-none");
+    ScopedEnv none("JACK_DEFAULT_SERVER", "vornik-test-none");
     View v;
     std::vector<std::string> shown;
     StatusSink status([&](const std::string& text, StatusKind) { shown.push_back(text); });

@@ -1,8 +1,6 @@
-// Every mixer path against a recorded reference: a scene that crosses every per-frame event of
-// the four modes (attacks, releases, fast fades, slice ends, wraps both ways, reads at the
-// buffer's edges, loop crossfades and handovers, bow grains) in calls of many sizes, with the
-// voices steered between calls. The reference (tests/data/mixer-scene.bin) was rendered by the
-// frame-by-frame scalar mixer; VORNIK_UPDATE_GOLDENS=1 rewrites it.
+// Every mixer path against a reference rendered by the frame-by-frame scalar mixer
+// (tests/data/mixer-scene.bin; VORNIK_UPDATE_GOLDENS=1 rewrites it): a scene crossing every
+// per-frame event of the four modes in calls of many sizes, voices steered between calls.
 
 #include <gtest/gtest.h>
 
