@@ -76,17 +76,20 @@ void effects(benchmark::State& state) {
     setRtShare(state);
 }
 
-// 64 voices of all four modes through the whole graph, every effect on.
-void full64(benchmark::State& state) {
+// 64 voices of all four modes through the whole graph, every effect on (or, for Graph/off64,
+// every effect off: then they cost nothing and this is the mixer alone).
+void full64(benchmark::State& state, bool effectsOn) {
     ManualClock clock;
     RunLoop loop(clock);
     auto view = std::make_unique<MainView>(loop);
     view->initAudioEngine(MainView::AudioOutput::kNone);
     view->mixer().sample().publish(bench::benchSample());
-    view->filterSet(0.8f);
-    view->delayTimeSet(0.2f);
-    view->delayFeedbackSet(0.5f);
-    view->reverbSet(0.5f);
+    if (effectsOn) {
+        view->filterSet(0.8f);
+        view->delayTimeSet(0.2f);
+        view->delayFeedbackSet(0.5f);
+        view->reverbSet(0.5f);
+    }
     for (std::size_t i = 0; i < kVoiceCount; ++i) {
         bench::armVoice(view->playheads()[i], static_cast<int>(i % 4), i);
     }
@@ -132,5 +135,6 @@ void reverbTail(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(effects)->Name("Graph/effects");
-BENCHMARK(full64)->Name("Graph/full64");
+BENCHMARK_CAPTURE(full64, on, true)->Name("Graph/full64");
+BENCHMARK_CAPTURE(full64, off, false)->Name("Graph/off64");
 BENCHMARK(reverbTail)->Name("Graph/reverbTail");

@@ -105,6 +105,8 @@ Application::Application(ApplicationOptions options)
       stripZoom_(options_.zoom) {}
 
 Application::~Application() {
+    audio_.stop();        // the JACK client hands no more MIDI to the bridge
+    jackMidi_.reset();
     midi_.reset();        // MIDI stops before what it plays goes
     controller_.reset();  // the instrument and its sound device go before SDL does
     destroyTexture(statusTexture_);
@@ -154,9 +156,10 @@ int Application::run() {
     if (!options_.zoomGiven && restored_.zoom) options_.zoom = *restored_.zoom;
     if (!openWindow()) return kExitNoDisplay;
 
-    controller_ = std::make_unique<WindowController>(runLoop_, assets_, [](RunLoop& loop) {
+    controller_ = std::make_unique<WindowController>(runLoop_, assets_, [this](RunLoop& loop) {
         auto view = std::make_unique<MainView>(loop);
-        view->initAudioEngine(MainView::AudioOutput::kDevice);
+        view->initAudioEngine(MainView::AudioOutput::kNone);
+        audio_.start(*view);
         return view;
     });
     controller_->makeTouchBar();  // the strip is always there: the instrument exists from now on
@@ -164,6 +167,20 @@ int Application::run() {
     midi_ = std::make_unique<MidiHost>(runLoop_, *controller_, MidiMap::defaultPath());
     if (!options_.midiGiven) restoreMidiSettings();
     midi_->openInput(options_.midi, options_.midiChannel);
+    if (audio_.jack() && options_.midi != "none") {  // midi_in feeds the same MIDI layer
+        jackMidiEvent_ = SDL_RegisterEvents(1);
+        jackMidi_ = std::make_unique<JackMidiBridge>(midi_->input(), [type = jackMidiEvent_] {
+            SDL_Event wake{};
+            wake.type = type;
+            SDL_PushEvent(&wake);
+        });
+        audio_.setMidiSink(jackMidi_.get());
+        logf("MIDI: JACK's %s:midi_in plays too", audio_.jack()->clientName().c_str());
+    }
+    // A resampled take comes in as a dropped file does.
+    if (MainView* view = mainView()) {
+        view->setTakeLoader([this](const std::string& path) { fileInput_.loadDropped(path); });
+    }
     loadPictures();
     updateGeometry();
     shownBar_ = controller_->currentBar();
@@ -451,6 +468,10 @@ void Application::restoreMidiSettings() {
 
 void Application::handleEvent(const SDL_Event& event) {
     const std::uint32_t ours = SDL_GetWindowID(window_);
+    if (jackMidiEvent_ != 0 && event.type == jackMidiEvent_) {
+        if (midi_) midi_->drain();
+        return;
+    }
     if (midi_ && midi_->handleEvent(event, stripInput_)) return;
     switch (event.type) {
         case SDL_QUIT:
@@ -510,12 +531,16 @@ void Application::handleEvent(const SDL_Event& event) {
             return;
         case SDL_AUDIODEVICEREMOVED:
             // The output went away: open the default one again.
-            if (!event.adevice.iscapture && mainView()) mainView()->audioHardwareRouteChanged();
+            // SDL's devices only: a JACK client is told by its server.
+            if (!event.adevice.iscapture && mainView() && !audio_.jack()) {
+                mainView()->audioHardwareRouteChanged();
+            }
             return;
         case SDL_AUDIODEVICEADDED:
             // A device came (back) while none could be opened: try again. One that plays already
             // is left alone (SDL announces every device present when audio starts).
-            if (!event.adevice.iscapture && mainView() && !mainView()->audioDeviceOpen()) {
+            if (!event.adevice.iscapture && mainView() && !mainView()->audioDeviceOpen() &&
+                !audio_.jack()) {
                 mainView()->audioHardwareRouteChanged();
             }
             return;
@@ -651,6 +676,18 @@ void Application::recordingStart() {
 
 void Application::recordingEnd() {
     if (MainView* view = mainView()) view->recordingEnd();
+}
+
+bool Application::outputRecording() const {
+    return mainView() ? mainView()->outputRecording() : false;
+}
+
+void Application::outputRecordingStart() {
+    if (MainView* view = mainView()) view->outputRecordingStart();
+}
+
+void Application::outputRecordingEnd(bool resample) {
+    if (MainView* view = mainView()) view->outputRecordingEnd(resample);
 }
 
 void Application::loadFile(const std::string& path) {

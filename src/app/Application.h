@@ -19,9 +19,11 @@
 #include <vector>
 
 #include "app/Appearance.h"
+#include "app/AudioBackend.h"
 #include "app/CommandLine.h"
 #include "app/FileInput.h"
 #include "app/HelpOverlay.h"
+#include "app/JackMidiBridge.h"
 #include "app/Keys.h"
 #include "app/MidiHost.h"
 #include "app/Portal.h"
@@ -58,6 +60,7 @@ public:
 
     // --- What tests look at ---------------------------------------------------------------------
     WindowController& controller() { return *controller_; }
+    AudioBackend& audio() { return audio_; }
     // MIDI: null until run() opened it.
     MidiHost* midi() const { return midi_.get(); }
     MainView* mainView() const { return controller_ ? controller_->mainView() : nullptr; }
@@ -98,6 +101,9 @@ public:
     bool recording() const override;
     void recordingStart() override;
     void recordingEnd() override;
+    bool outputRecording() const override;
+    void outputRecordingStart() override;
+    void outputRecordingEnd(bool resample) override;
     void loadFile(const std::string& path) override;
     // A file opened at start (the command line, a saved session): loaded once the strip has been
     // measured, so that "auto slice" finds its slices. A missing file is logged and skipped.
@@ -157,8 +163,11 @@ private:
     bool portalChooserOpen_ = false;
     HelpOverlay help_;
 
+    AudioBackend audio_{runLoop_, options_};  // JACK or SDL audio under the instrument
     std::unique_ptr<WindowController> controller_;
-    std::unique_ptr<MidiHost> midi_;  // plays the controller's instrument and controls
+    std::unique_ptr<MidiHost> midi_;            // plays the controller's instrument and controls
+    std::unique_ptr<JackMidiBridge> jackMidi_;  // JACK's midi_in into midi_
+    std::uint32_t jackMidiEvent_ = 0;           // its wake-up
     StripInput stripInput_;
     Keys keys_{clock_, *this};
     FileInput fileInput_;

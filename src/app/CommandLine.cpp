@@ -88,6 +88,22 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             }
             result.options.midiChannel = channel;
             result.options.midiGiven = true;
+        } else if (arg == "--audio") {
+            const bool given = takeValue();
+            if (given && value == "auto") {
+                result.options.audio = AudioChoice::Auto;
+            } else if (given && value == "jack") {
+                result.options.audio = AudioChoice::Jack;
+            } else if (given && value == "sdl") {
+                result.options.audio = AudioChoice::Sdl;
+            } else {
+                return fail("--audio takes auto, jack or sdl");
+            }
+        } else if (arg == "--client-name") {
+            if (!takeValue() || value.empty()) return fail("--client-name takes a JACK client name");
+            result.options.clientName = value;
+        } else if (arg == "--no-connect") {
+            result.options.connect = false;
         } else if (arg == "--frames") {
             if (!takeValue() || !parseCount(value, result.options.frames)) {
                 return fail("--frames takes a whole number of frames (0 runs until closed)");
@@ -109,7 +125,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string usageText() {
     return "Usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
-           "[--help] [--version]\n"
+           "[--audio auto|jack|sdl] [--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
            "window. FILE is an audio file to load at start. Vornik starts as it was left: the\n"
@@ -123,6 +139,9 @@ std::string usageText() {
            "                  or plugged in later) or part of a source's name; the port \"Vornik\"\n"
            "                  takes connections from other programs unless it is none\n"
            "  --midi-channel N  hear only MIDI channel N (1 to 16; default all)\n"
+           "  --audio WHICH   auto (JACK if a server is running, else SDL audio), jack or sdl\n"
+           "  --client-name NAME  the JACK client's name (default vornik)\n"
+           "  --no-connect    on JACK, leave out_1/out_2 and in_1/in_2 unconnected\n"
            "  --help          this text\n"
            "  --version       the version\n"
            "\n"

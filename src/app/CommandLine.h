@@ -1,13 +1,17 @@
 #pragma once
 // The program's command line: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]
-// [--midi-channel N] [--help] [--version], and options for tests and measurements (--frames N,
-// --screenshot PNG, --hold-voices N). Plain C++. Thread: any.
+// [--midi-channel N] [--audio auto|jack|sdl] [--client-name NAME] [--no-connect] [--help]
+// [--version], and options for tests and measurements (--frames N, --screenshot PNG,
+// --hold-voices N). Plain C++. Thread: any.
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vornik {
+
+// Which sound output: JACK when a server is running (none is started), else SDL audio.
+enum class AudioChoice { Auto, Jack, Sdl };
 
 struct ApplicationOptions {
     std::string file;          // an audio file to load at start; empty for none
@@ -19,6 +23,9 @@ struct ApplicationOptions {
     std::string midi = "all";  // MIDI sources: "none", "all" hardware, or part of a name
     int midiChannel = 0;       // the one MIDI channel heard, 1..16; 0 all
     bool midiGiven = false;    // --midi or --midi-channel was given: it wins over the kept one
+    AudioChoice audio = AudioChoice::Auto;
+    std::string clientName = "vornik";  // the JACK client's name
+    bool connect = true;                // JACK: connect to the physical ports at start
     // Bow voices held across the strip once the sample is in; -1: not asked (a measurement run
     // reports its frame counts at the end).
     int holdVoices = -1;

@@ -85,6 +85,10 @@ void FileInput::perform() {
         showStatus("Not an audio file: " + fileNameOf(path));
         return;
     }
+    loadDropped(path);
+}
+
+void FileInput::loadDropped(const std::string& path) {
     target_.loadFile(path);
     target_.raiseWindow();
     target_.resetTransposition();

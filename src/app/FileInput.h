@@ -51,6 +51,10 @@ public:
     // text SDL allocated for it); returns false for every other event.
     bool handleEvent(const SDL_Event& event);
 
+    // One file as if it had been dropped alone (a resampled take): loads it, raises the window
+    // and sets the transposition back.
+    void loadDropped(const std::string& path);
+
     // A file chosen in the chooser: loads it, keeps the transposition. Empty: cancelled.
     void fileChosen(const std::string& path);
 

@@ -64,6 +64,10 @@ const std::vector<HelpSection>& helpSections() {
           {"R",
            "Record from the microphone, again to stop. Held over half a second: records "
            "while held"},
+          {"O",
+           "Record what Vornik plays, again to stop. Held over half a second: records while "
+           "held"},
+          {"Shift+O", "Stop the take and make it the sample, sliced where the notes were"},
           {"Ctrl+O", "Open an audio file with the desktop's file chooser"},
           {"Ctrl+Q", "Quit"}}},
         {"Mouse and strip",

@@ -87,6 +87,11 @@ BarItemPtr WindowController::makeItemForIdentifier(const std::string& identifier
                 mainView_ = std::make_unique<MainView>(runLoop_);
                 mainView_->initAudioEngine(MainView::AudioOutput::kNone);
             }
+            // A resampled take comes in as a dropped file does: at its own pitch.
+            mainView_->setTakeLoader([this](const std::string& path) {
+                mainView_->loadFile(path);
+                resetTransposition();
+            });
             mainTouchBarItem_ = std::make_shared<CustomItem>(
                 kMain, mainView_->layer(), [this](TouchPhase phase, const Touch& touch) {
                     if (instrumentTouchHandler_ && mainView_) {

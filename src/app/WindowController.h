@@ -13,7 +13,8 @@
 //   each finger: controller.stripTouch(phase, touch);  // strip points
 //   all fingers gone at once: controller.cancelStripTouches();
 //   keys:        currentBar(), secondaryBar(), showBar(n), mainView()->recording...
-//   a drop:      mainView()->loadFile(path), then resetTransposition()
+//   a drop:      mainView()->loadFile(path), then resetTransposition() (a resampled take too,
+//                unless the host gives the instrument its own take loader)
 
 #include <array>
 #include <filesystem>
@@ -65,7 +66,7 @@ class WindowController final : public KeyTarget {
 public:
     // Builds the instrument when the bar first asks for it. By default a MainView on the run
     // loop with its audio engine ready and no sound device (tests, headless rendering); the
-    // program's factory opens the device (initAudioEngine(MainView::AudioOutput::kDevice)).
+    // program's factory puts a sound device under it (JACK or SDL audio, see AudioBackend).
     using MainViewFactory = std::function<std::unique_ptr<MainView>(RunLoop&)>;
     // Strip touches on the instrument, in its own points (the strip's, as it spans the strip).
     using InstrumentTouchHandler = std::function<void(MainView&, TouchPhase, const Touch&)>;
@@ -101,6 +102,13 @@ public:
     }
     void recordingEnd() override {
         if (mainView_) mainView_->recordingEnd();
+    }
+    bool outputRecording() const override { return mainView_ && mainView_->outputRecording(); }
+    void outputRecordingStart() override {
+        if (mainView_) mainView_->outputRecordingStart();
+    }
+    void outputRecordingEnd(bool resample) override {
+        if (mainView_) mainView_->outputRecordingEnd(resample);
     }
 
     // The instrument, or null until the bar first asks for "com.vornik.main".

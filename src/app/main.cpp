@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Error:
             std::fprintf(stderr, "vornik: %s\n%s", commandLine.error.c_str(),
                          "usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] "
-                         "[--midi-channel N] [--help] [--version]\n");
+                         "[--midi-channel N] [--audio auto|jack|sdl] [--help] [--version]\n");
             return kExitUsage;
         case CommandLine::Action::Run:
             break;

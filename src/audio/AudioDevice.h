@@ -8,27 +8,29 @@
 #include <cstdint>
 
 #include "audio/AudioGraph.h"
+#include "audio/OutputDevice.h"
 
 namespace vornik {
 
-class AudioDevice {
+class AudioDevice final : public OutputDevice {
 public:
     explicit AudioDevice(AudioGraph& graph);
-    ~AudioDevice();
+    ~AudioDevice() override;
     AudioDevice(const AudioDevice&) = delete;
     AudioDevice& operator=(const AudioDevice&) = delete;
 
     // Opens the default output and starts pulling the graph (prepared before). True on success;
     // otherwise a log line and false. Thread: main.
-    bool open();
+    bool open() override;
     // Stops the callback (waits for a running one to end) and closes. Thread: main.
-    void close();
+    void close() override;
     // Closes and opens the default output again, same graph and settings: the default output
     // went away or changed. Thread: main.
-    bool reopen();
+    bool reopen() override;
 
-    bool isOpen() const { return device_ != 0; }
-    int bufferFrames() const { return bufferFrames_; }  // granted per callback; 0 when closed
+    bool isOpen() const override { return device_ != 0; }
+    int bufferFrames() const override { return bufferFrames_; }  // granted; 0 when closed
+    double sampleRate() const override { return isOpen() ? kOutputSampleRate : 0.0; }
 
     // The callback's work: renders `frames` stereo frames into SDL's interleaved buffer, in
     // blocks of the graph's size, whatever the count. Never allocates, locks or waits.

@@ -17,6 +17,7 @@ void AudioGraph::prepare(double sampleRate) {
           static_cast<AudioEffect*>(&delay_), static_cast<AudioEffect*>(&reverb_)}) {
         unit->prepare(sampleRate, kBlockFrames);
     }
+    lowpassIdle_ = highpassIdle_ = delayIdle_ = reverbIdle_ = false;
     sampleRate_ = sampleRate;
 }
 
@@ -42,12 +43,25 @@ void AudioGraph::renderBlock(float* left, float* right, int frames) {
         std::fill_n(left, frames, 0.0f);
         std::fill_n(right, frames, 0.0f);
     }
-    lowpass_.process(left, right, left, right, frames);
-    highpass_.process(left, right, left, right, frames);
-    delay_.process(left, right, left, right, frames);
-    reverb_.process(left, right, left, right, frames);
+    run(lowpass_, lowpassIdle_, left, right, frames);
+    run(highpass_, highpassIdle_, left, right, frames);
+    run(delay_, delayIdle_, left, right, frames);
+    run(reverb_, reverbIdle_, left, right, frames);
     // The main mix passes the reverb's output on at unity gain; the oscilloscope sees it.
     tap_.write(left, right, frames);
+    if (MixListener* listener = listener_.load(std::memory_order_acquire)) {
+        listener->mixRendered(left, right, frames);
+    }
+}
+
+void AudioGraph::run(AudioEffect& unit, bool& idle, float* left, float* right, int frames) {
+    if (unit.idle()) {
+        if (!idle) unit.reset();  // what is left is below hearing: start clean when it is back
+        idle = true;
+        return;
+    }
+    idle = false;
+    unit.process(left, right, left, right, frames);
 }
 
 }  // namespace vornik

@@ -1,9 +1,12 @@
 #pragma once
 // The output graph: a source (the mixer) -> low-pass -> high-pass -> delay -> reverb -> main mix,
-// 48 kHz stereo planar float, pulled in 64-frame blocks. The oscilloscope taps the main mix.
+// 48 kHz stereo planar float, pulled in 64-frame blocks. The oscilloscope taps the main mix, and
+// so may one listener (the output recorder).
 //
 // Nothing here knows about a device: the sound device's callback pulls render(), and so do the
 // tests and the headless renderer, directly. One caller renders at a time.
+
+#include <atomic>
 
 #include "audio/DelayUnit.h"
 #include "audio/EqUnit.h"
@@ -12,6 +15,16 @@
 #include "base/Constants.h"
 
 namespace vornik {
+
+// Hears every block of the final mix right after it is rendered, whichever device pulls the
+// graph. It must not allocate, lock, log, wait or do I/O. Thread: audio.
+class MixListener {
+public:
+    virtual void mixRendered(const float* left, const float* right, int frames) noexcept = 0;
+
+protected:
+    ~MixListener() = default;
+};
 
 class AudioGraph {
 public:
@@ -58,8 +71,16 @@ public:
     // The oscilloscope's captures of the main mix. take(): main thread.
     OscilloscopeTap& oscilloscope() { return tap_; }
 
+    // The one listener to the final mix, or null. It must outlive every render that may see it.
+    // Thread: main.
+    void setMixListener(MixListener* listener) {
+        listener_.store(listener, std::memory_order_release);
+    }
+
 private:
     void renderBlock(float* left, float* right, int frames);
+    // Runs a unit on the block, or skips it while it is idle (resetting it as it goes idle).
+    void run(AudioEffect& unit, bool& idle, float* left, float* right, int frames);
 
     RenderFunction source_ = nullptr;
     void* sourceContext_ = nullptr;
@@ -68,7 +89,9 @@ private:
     EqUnit highpass_;
     DelayUnit delay_;
     ReverbUnit reverb_;
+    bool lowpassIdle_ = false, highpassIdle_ = false, delayIdle_ = false, reverbIdle_ = false;
     OscilloscopeTap tap_;
+    std::atomic<MixListener*> listener_{nullptr};
 };
 
 }  // namespace vornik

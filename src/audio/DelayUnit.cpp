@@ -29,6 +29,12 @@ void DelayUnit::reset() {
     std::fill(lineR_.begin(), lineR_.end(), 0.0f);
     lowL_ = lowR_ = 0.0f;
     write_ = 0;
+    quiet_ = INT32_MAX;
+}
+
+bool DelayUnit::idle() const {
+    return mixTarget() == 0.0f && mix_.settled() && mix_.value() == 0.0f &&
+           quiet_ > std::max(current_, next_);
 }
 
 int DelayUnit::delayFramesFor(double seconds) const {
@@ -79,6 +85,7 @@ void DelayUnit::process(const float* inL, const float* inR, float* outL, float* 
     const bool dryOnly = mix_.settled() && mix_.value() == 0.0f;
     float* lineL = lineL_.data();
     float* lineR = lineR_.data();
+    const std::uint32_t first = write_;
     for (int i = 0; i < frames; ++i) {
         float echoL = lineL[(write_ - current_) & mask_];
         float echoR = lineR[(write_ - current_) & mask_];
@@ -99,8 +106,8 @@ void DelayUnit::process(const float* inL, const float* inR, float* outL, float* 
 
         const float x = inL[i], y = inR[i];
         const float fb = feedbackGain_.next();
-        lineL[write_] = x + fb * lowL_;
-        lineR[write_] = y + fb * lowR_;
+        lineL[write_] = (dryOnly ? 0.0f : x) + fb * lowL_;
+        lineR[write_] = (dryOnly ? 0.0f : y) + fb * lowR_;
         write_ = (write_ + 1) & mask_;
 
         const float m = mix_.next();
@@ -112,6 +119,13 @@ void DelayUnit::process(const float* inL, const float* inR, float* outL, float* 
             outR[i] = y + m * (lowR_ - y);
         }
     }
+    // Fully dry the line only drains: count how long it has held nothing audible.
+    float loudest = 0.0f;
+    for (int i = 0; dryOnly && i < frames; ++i) {
+        const std::uint32_t k = (first + static_cast<std::uint32_t>(i)) & mask_;
+        loudest = std::max({loudest, std::fabs(lineL[k]), std::fabs(lineR[k])});
+    }
+    quiet_ = dryOnly && loudest < kSilence ? quiet_ + std::min(frames, INT32_MAX - quiet_) : 0;
     // Every value in the lines passes through the echo filter when it is read back.
     if (!dsp::allFinite(lowL_, lowR_)) reset();
 }

@@ -6,7 +6,8 @@
 // inside the line); wet/dry and feedback ramp over 10 ms. The line holds kLongestTime seconds;
 // the stored time keeps any value that was set, and the unit runs at it clamped into the line.
 // The loop gain stays below one (kFeedbackLimit), so sound that keeps coming cannot pile up
-// without bound.
+// without bound. Fully dry, the line takes no more input; once its echoes have died away the
+// unit is idle.
 
 #include <atomic>
 #include <cstdint>
@@ -38,6 +39,8 @@ public:
     void prepare(double sampleRate, int maxBlock) override;
     void reset() override;
     void process(const float* inL, const float* inR, float* outL, float* outR, int frames) override;
+    // Fully dry, and every echo the line could still give below kSilence.
+    bool idle() const override;
 
     // The delay in frames that a time runs at. Thread: any after prepare.
     int delayFramesFor(double seconds) const;
@@ -71,6 +74,7 @@ private:
     float lastCutoff_ = -1.0f;
     float smooth_ = 0.0f;  // one-pole coefficient of the echo's low-pass
     float lowL_ = 0.0f, lowR_ = 0.0f;
+    int quiet_ = 0;  // frames written below kSilence since the line last held sound
     dsp::Ramp mix_, feedbackGain_;
 };
 

@@ -18,10 +18,20 @@ public:
     // Thread: main, while no render call runs.
     virtual void prepare(double sampleRate, int maxBlock) = 0;
 
-    // Silences the unit's memory (filter state, delay lines). Thread: main, while no render runs;
-    // a unit also calls it on itself on the audio thread (allocation-free) when its state has
-    // gone non-finite, so an overflow costs a click, never lasting NaN.
+    // Silences the unit's memory (filter state, delay lines). Never allocates, locks or waits.
+    // Thread: main while no render runs; audio between blocks (the graph, as a unit goes idle)
+    // and from the unit itself when its state has gone non-finite, so an overflow costs a
+    // click, never lasting NaN.
     virtual void reset() = 0;
+
+    // True when the unit would pass its input through unchanged and holds nothing that could
+    // still be heard: the graph then skips it, and resets it once, so that it comes back from
+    // a clean state. A unit leaves this state as soon as a parameter brings it back into the
+    // path, and fades in from there. Thread: audio.
+    virtual bool idle() const { return false; }
+
+    // Below this level (-120 dB) what an idle unit still holds counts as silence.
+    static constexpr float kSilence = 1e-6f;
 
     // Processes `frames` frames (any count; in place when out == in). Before prepare, copies.
     // Never allocates, locks or waits. Thread: audio.

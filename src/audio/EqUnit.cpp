@@ -29,6 +29,10 @@ double EqUnit::clampedFrequency(float hz) const {
 
 double EqUnit::runningFrequency() const { return runningHz_; }
 
+bool EqUnit::idle() const {
+    return (bypass() || bandBypass()) && wet_.settled() && wet_.value() == 0.0f;
+}
+
 void EqUnit::process(const float* inL, const float* inR, float* outL, float* outR, int frames) {
     if (sampleRate_ <= 0.0) {
         dsp::copyIfApart(inL, outL, frames);

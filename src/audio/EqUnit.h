@@ -6,8 +6,8 @@
 //
 // The stored frequency is whatever was set; the filter runs at it clamped into a range a biquad
 // holds (10 Hz up to 0.49 of the rate), gliding there in the log domain so a jump does not click.
-// Switching the bypass crossfades over 5 ms; the filter keeps running while bypassed, so its
-// state is warm when it comes back.
+// Switching the bypass crossfades over 5 ms; once the fade out has ended the unit is idle and the
+// graph skips it, and it comes back from a clean state, fading in.
 
 #include <atomic>
 #include <vector>
@@ -39,6 +39,8 @@ public:
     void prepare(double sampleRate, int maxBlock) override;
     void reset() override;
     void process(const float* inL, const float* inR, float* outL, float* outR, int frames) override;
+    // Bypassed, and faded out of the path.
+    bool idle() const override;
 
     // The frequency the filter runs at now, after clamping and gliding. Thread: audio, or any
     // while no render call runs.

@@ -142,6 +142,15 @@ void ReverbUnit::reset() {
     }
     lowState_.fill(0.0f);
     write_ = preWrite_ = 0;
+    quiet_ = INT32_MAX;
+}
+
+bool ReverbUnit::idle() const {
+    // Quiet for a whole line, which is longer than the pre-delay and the diffusers: whatever
+    // was still in them has passed through the network's outputs meanwhile.
+    const double target = dsp::clampParameter(wetDryMix() / 100.0, 0.0, 1.0, mix_.target());
+    return target == 0.0 && mix_.settled() && mix_.value() == 0.0f &&
+           factoryPreset() == runningPreset_ && quiet_ >= static_cast<int>(lineSize_);
 }
 
 float ReverbUnit::diffuse(std::array<Allpass, kDiffusers>& chain, float x) {
@@ -181,10 +190,11 @@ void ReverbUnit::process(const float* inL, const float* inR, float* outL, float*
 
 void ReverbUnit::processChunk(const float* inL, const float* inR, float* outL, float* outR,
                               int frames) {
-    // Pre-delay and diffusion of the input.
+    // Pre-delay and diffusion of the input; fully dry, the network only drains.
+    const bool dry = mix_.settled() && mix_.value() == 0.0f;
     for (int k = 0; k < frames; ++k) {
-        preL_[preWrite_] = inL[k];
-        preR_[preWrite_] = inR[k];
+        preL_[preWrite_] = dry ? 0.0f : inL[k];
+        preR_[preWrite_] = dry ? 0.0f : inR[k];
         const std::uint32_t read = (preWrite_ - static_cast<std::uint32_t>(preDelay_)) & preMask_;
         feedL_[k] = diffuse(diffL_, preL_[read]);
         feedR_[k] = diffuse(diffR_, preR_[read]);
@@ -205,6 +215,13 @@ void ReverbUnit::processChunk(const float* inL, const float* inR, float* outL, f
         }
         lowState_[i] = low;
     }
+
+    float loudest = 0.0f;
+    for (int k = 0; dry && k < frames; ++k) {
+        loudest = std::max({loudest, std::fabs(feedL_[k]), std::fabs(feedR_[k])});
+        for (const auto& row : block_) loudest = std::max(loudest, std::fabs(row[k]));
+    }
+    quiet_ = dry && loudest < kSilence ? quiet_ + std::min(frames, INT32_MAX - quiet_) : 0;
 
     // The two output taps.
     wetL_.fill(0.0f);

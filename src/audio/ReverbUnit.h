@@ -4,7 +4,8 @@
 // filter tuned so that low and high frequencies die away in their own reverberation times.
 //
 // Factory presets follow the platform's numbering (0 small room ... 8 cathedral ... 12 large
-// hall 2). The network runs even when fully dry, so a tail is ready when the mix is raised.
+// hall 2). Fully dry, the network takes no more input; once its tail has decayed below -120 dB
+// the unit is idle.
 // Flush denormals around process() (the graph does): the fading tail otherwise turns subnormal.
 
 #include <array>
@@ -44,6 +45,8 @@ public:
     void prepare(double sampleRate, int maxBlock) override;
     void reset() override;
     void process(const float* inL, const float* inR, float* outL, float* outR, int frames) override;
+    // Fully dry, and the tail decayed below kSilence throughout the network.
+    bool idle() const override;
 
 private:
     static constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -80,6 +83,7 @@ private:
     std::array<std::array<float, kChunk>, kLines> block_{};
     std::array<float, kChunk> feedL_{}, feedR_{}, wetL_{}, wetR_{};
     float outputGain_ = 1.0f;
+    int quiet_ = 0;  // frames the network has run below kSilence since it last held sound
     int rampFrames_ = 1;
     dsp::Ramp mix_;
 };

@@ -1,10 +1,12 @@
 #include "display/MainView.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "audio/AudioConstants.h"
+#include "audio/AudioDevice.h"
 #include "base/Log.h"
 #include "base/Status.h"
 
@@ -24,6 +26,12 @@ std::string shownPath(const std::filesystem::path& path) {
         return std::string("~").append(p, n);
     }
     return p;
+}
+
+std::string minutesAndSeconds(long seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", seconds / 60, seconds % 60);
+    return text;
 }
 
 }  // namespace
@@ -176,6 +184,73 @@ void MainView::recordingEnd() {
     showSlices();
 }
 
+// --- Recording the output ----------------------------------------------------------------------
+
+void MainView::outputRecordingStart() {
+    if (outputRecording()) return;
+    // A take still being finished is reported (and resampled) first.
+    outputRecorder_.waitFinished();
+    updateTake();
+    if (!outputRecorder_.start()) {
+        showStatus("Cannot record the output: " + outputRecorder_.failure());
+        return;
+    }
+    resampleTake_ = false;
+    takeSince_ = runLoop_.now();
+    takeSecondsShown_ = -1;
+    updateTake();
+}
+
+void MainView::outputRecordingEnd(bool resample) {
+    if (!outputRecording()) return;
+    resampleTake_ = resample;
+    outputRecorder_.stop();
+}
+
+void MainView::updateTake() {
+    if (outputRecorder_.isRecording()) {
+        if (outputRecorder_.writeFailed()) {
+            outputRecorder_.stop();  // what was written is kept; the message follows below
+        } else {
+            const auto seconds = static_cast<long>(runLoop_.now() - takeSince_);
+            if (seconds != takeSecondsShown_) {
+                takeSecondsShown_ = seconds;
+                showStatus("recording the output " + minutesAndSeconds(seconds) + "   (o stops)",
+                           StatusKind::recording);
+            }
+            return;
+        }
+    }
+    if (!outputRecorder_.collectFinished()) return;
+    ++takesFinished_;
+    const OutputRecorder::Take& take = outputRecorder_.lastTake();
+    if (take.path.empty()) {
+        logf("recording the output: no take kept (%s)", take.problem.c_str());
+        showStatus("Take not saved: " + take.problem);
+        return;
+    }
+    std::string text = "Take saved: " + shownPath(take.path);
+    if (!take.problem.empty()) text += "; " + take.problem;
+    if (take.droppedFrames > 0) {
+        char lost[96];
+        std::snprintf(lost, sizeof lost, "; %.2f s of it were lost (the disk was too slow)",
+                      static_cast<double>(take.droppedFrames) / kOutputSampleRate);
+        text += lost;
+    }
+    logf("recording the output: saved %s, %.1f s, %zu cue points", take.path.c_str(),
+         static_cast<double>(take.frames) / kOutputSampleRate, take.cues);
+    const bool clean = take.problem.empty() && take.droppedFrames == 0;
+    showStatus(text, clean ? StatusKind::info : StatusKind::warning);
+    if (resampleTake_) {
+        resampleTake_ = false;
+        if (takeLoader_) {
+            takeLoader_(take.path.string());
+        } else {
+            loadFile(take.path.string());
+        }
+    }
+}
+
 // --- Audio graph, effects, oscilloscope capture and sound device ---------------------------
 
 MainView::~MainView() {
@@ -217,7 +292,8 @@ void MainView::initAudioEngine(AudioOutput output) {
     // The source node: the mixer.
     audioGraph_.setSource(&MainView::renderSource, this);
     // The oscilloscope tap sits on the main mix inside the graph; takeOscilloscopeCapture
-    // collects its captures.
+    // collects its captures. The output recorder hears the same mix.
+    audioGraph_.setMixListener(&outputRecorder_);
     // Connections: fixed inside the graph (source, low-pass, high-pass, delay, reverb, mix).
     // Prepare and start.
     audioGraph_.prepare(kOutputSampleRate);
@@ -231,6 +307,12 @@ void MainView::initAudioEngine(AudioOutput output) {
 void MainView::startAudioDevice() {
     if (!audioDevice_) audioDevice_ = std::make_unique<AudioDevice>(audioGraph_);
     audioDevice_->open();
+}
+
+bool MainView::setAudioDevice(std::unique_ptr<OutputDevice> device) {
+    audioDevice_.reset();  // its callback stops before the next one starts
+    audioDevice_ = std::move(device);
+    return audioDevice_ && audioDevice_->open();
 }
 
 void MainView::audioHardwareRouteChanged() {

@@ -9,19 +9,21 @@
 #include <array>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "audio/AudioDevice.h"
 #include "audio/AudioGraph.h"
+#include "audio/OutputDevice.h"
 #include "base/Constants.h"
 #include "base/RunLoop.h"
 #include "base/Touch.h"
 #include "display/Layer.h"
 #include "engine/Mixer.h"
 #include "performance/TouchEvent.h"
+#include "sample/OutputRecorder.h"
 #include "sample/Recorder.h"
 #include "sample/SampleLoader.h"
 #include "sample/Slices.h"
@@ -68,8 +70,13 @@ public:
     // sound device when `output` is kDevice (tests and the headless renderer run without one and
     // pull renderOutput). Once.
     void initAudioEngine(AudioOutput output = AudioOutput::kNone);
-    // Opens the sound device on the graph; a device that cannot open is logged.
+    // Opens the sound device on the graph (SDL audio unless one was set); a device that cannot
+    // open is logged.
     void startAudioDevice();
+    // Replaces the sound device: the old one is closed first, the new one opened on the graph
+    // (prepared before); null leaves the instrument without one. Returns whether it opened.
+    bool setAudioDevice(std::unique_ptr<OutputDevice> device);
+    OutputDevice* audioDevice() const { return audioDevice_.get(); }
     // The default output went away or changed: close and reopen the device, same graph and
     // settings (the app calls it on SDL's audio device added/removed events).
     void audioHardwareRouteChanged();
@@ -168,6 +175,26 @@ public:
     // second end stops and loads nothing.
     void recordingEnd();
 
+    // --- Recording the output ------------------------------------------------------------------
+    // The final mix, after the effects, into a take in the takes folder; the strip goes on
+    // showing the instrument. The audio graph hands every rendered block to the recorder.
+    OutputRecorder& outputRecorder() { return outputRecorder_; }
+    // True from outputRecordingStart until the take stops (a key, or a write error).
+    bool outputRecording() const { return outputRecorder_.isRecording(); }
+    // Starts a take; the status line counts its seconds in red. One that cannot start is
+    // reported there.
+    void outputRecordingStart();
+    // Stops the take; its file is finished on the writer's thread and reported when it is done
+    // (update() looks). With `resample` the finished take then becomes the sample through the
+    // take loader. Nothing while no take runs.
+    void outputRecordingEnd(bool resample);
+    // How a take to resample is loaded: as a dropped file, in the app; loadFile by default.
+    void setTakeLoader(std::function<void(const std::string&)> loader) {
+        takeLoader_ = std::move(loader);
+    }
+    // Takes finished so far; outputRecorder().lastTake() is the newest.
+    int takesFinished() const { return takesFinished_; }
+
     // --- Touches and the four play modes -------------------------------------------------------
     // The strip's touches, one call per phase of an event, each taking that phase's list
     // (began, moved, ended or cancelled). A cancelled touch ends exactly like a lifted one.
@@ -184,8 +211,10 @@ public:
     const std::vector<TouchId>& activeTouches() const { return activeTouches_; }
 
     // The lowest free voice, or null (logged) when all are sounding. It stays free until the
-    // caller, having filled it, switches it on.
+    // caller, having filled it, switches it on with startVoice.
     Playhead* getFreePlayhead();
+    // Switches a filled voice on (`active` last) and marks the hit in a running take.
+    void startVoice(Playhead& voice);
     int activePlayheads() const;
     // Fades the looper hint in; the hint timer's work.
     void showLooperAlert();
@@ -268,6 +297,7 @@ private:
     void updateSize();
     void updateHighlights();
     void updateOscilloscope();
+    void updateTake();
 
     VoiceLayers& layersOf(const Playhead& voice);
     double touchBarWidth() const;
@@ -281,7 +311,7 @@ private:
     int transpose_ = 0;
 
     AudioGraph audioGraph_;
-    std::unique_ptr<AudioDevice> audioDevice_;  // after the graph: it goes first
+    std::unique_ptr<OutputDevice> audioDevice_;  // after the graph: it goes first
     std::array<float, kOscilloscopeFrames> oscLeft_{};
     std::array<float, kOscilloscopeFrames> oscRight_{};
     const float* oscL_ = nullptr;
@@ -299,6 +329,13 @@ private:
     std::atomic<bool> recording_{false};
     double recordingSince_ = 0.0;  // run loop time the recorder started
     long recordingShown_ = -1;     // whole seconds last shown in the status line
+
+    OutputRecorder outputRecorder_;
+    std::function<void(const std::string&)> takeLoader_;
+    bool resampleTake_ = false;
+    double takeSince_ = 0.0;
+    long takeSecondsShown_ = -1;
+    int takesFinished_ = 0;
 
     std::vector<TouchId> activeTouches_;
     std::optional<Touch> freeTouch_;

@@ -26,6 +26,7 @@ void MainView::update() {
     updateSize();
     updateHighlights();
     updateOscilloscope();
+    updateTake();
     Transaction::commit();
     Transaction::flush();
     // A replaced sample (230 MB for ten minutes) goes as soon as the audio thread let go of it.

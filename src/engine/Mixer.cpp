@@ -1,201 +1,226 @@
 #include "engine/Mixer.h"
 
 #include <algorithm>
-
-#if defined(__SSE2__)
-#include <immintrin.h>
-#endif
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <utility>
 
 namespace vornik {
 
-namespace {
-
-// The sample's index and fraction at a position. Truncation is toward zero: a position in
-// (-1, 0) reads frame 0. One of -1 or below, one past any 32-bit index, and NaN land beyond the
-// buffer and read its last frame. `edge` is set where no interpolation happens.
-struct ReadPoint {
-    std::uint32_t index;
-    float t;
-    bool edge;
-};
-
-inline ReadPoint locate(double position, std::uint32_t capacity) {
-    std::uint32_t i = UINT32_MAX;
-    if (position > -1.0 && position < 4294967296.0) i = static_cast<std::uint32_t>(position);
-    if (i < 2 || std::uint64_t{i} + 2 >= capacity) {
-        return {i > capacity - 1 ? capacity - 1 : i, 0.0f, true};
-    }
-    return {i, static_cast<float>(position - static_cast<double>(i)), false};
-}
-
-// 4-point, third-order Hermite (Catmull-Rom) around y[0], single precision.
-inline float hermite(const float* y, float t) {
-    const float ym1 = y[-1], y0 = y[0], y1 = y[1], y2 = y[2];
-    const float c1 = 0.5f * (y1 - ym1);
-    const float w = (y0 - y1) + c1;
-    const float a = w + (y0 - y1) + 0.5f * (y2 - y0);
-    const float b = w + a;
-    return ((a * t - b) * t + c1) * t + y0;
-}
-
-inline float readAt(const float* plane, const ReadPoint& p) {
-    return p.edge ? plane[p.index] : hermite(plane + p.index, p.t);
-}
-
-// Both channels at once. With SSE the two channels run in two lanes of one register through
-// the very same single- and double-precision steps as the scalar code, so results are identical.
-#if defined(__SSE2__)
-using Stereo = __m128;  // lanes: left, right, -, -
-
-inline Stereo stereoOf(float l, float r) { return _mm_setr_ps(l, r, 0.0f, 0.0f); }
-
-// hermite() in every lane: the four frames around each lane's index, and its fraction.
-inline __m128 hermiteLanes(__m128 ym1, __m128 y0, __m128 y1, __m128 y2, __m128 t) {
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128 c1 = _mm_mul_ps(half, _mm_sub_ps(y1, ym1));
-    const __m128 d = _mm_sub_ps(y0, y1);
-    const __m128 w = _mm_add_ps(d, c1);
-    const __m128 a = _mm_add_ps(_mm_add_ps(w, d), _mm_mul_ps(half, _mm_sub_ps(y2, y0)));
-    const __m128 b = _mm_add_ps(w, a);
-    __m128 res = _mm_sub_ps(_mm_mul_ps(a, t), b);
-    res = _mm_add_ps(_mm_mul_ps(res, t), c1);
-    return _mm_add_ps(_mm_mul_ps(res, t), y0);
-}
-
-inline Stereo hermiteStereo(const float* left, const float* right, float t) {
-    const __m128 lv = _mm_loadu_ps(left - 1);   // l[-1] l[0] l[1] l[2]
-    const __m128 rv = _mm_loadu_ps(right - 1);  // r[-1] r[0] r[1] r[2]
-    const __m128 lo = _mm_unpacklo_ps(lv, rv);  // l[-1] r[-1] l[0] r[0]
-    const __m128 hi = _mm_unpackhi_ps(lv, rv);  // l[1]  r[1]  l[2] r[2]
-    return hermiteLanes(lo, _mm_movehl_ps(lo, lo), hi, _mm_movehl_ps(hi, hi), _mm_set1_ps(t));
-}
-
-// (1 - w) * main in double, narrowed; plus w * second in double, narrowed.
-inline Stereo crossfade(Stereo main, Stereo second, double weight) {
-    const __m128d first = _mm_mul_pd(_mm_set1_pd(1.0 - weight), _mm_cvtps_pd(main));
-    const __m128d sum = _mm_add_pd(_mm_cvtps_pd(_mm_cvtpd_ps(first)),
-                                   _mm_mul_pd(_mm_set1_pd(weight), _mm_cvtps_pd(second)));
-    return _mm_cvtpd_ps(sum);
-}
-
-// Two heads' stereo reads in the four lanes of one register (main left, main right, second
-// left, second right), then their crossfade: the same steps as two hermiteStereo() calls and
-// crossfade(), at half the work.
-inline __m128 hermiteTwoHeads(const SampleSnapshot& s, std::uint32_t i, float t, std::uint32_t j,
-                              float u) {
-    const __m128 lo1 = _mm_unpacklo_ps(_mm_loadu_ps(s.left + i - 1), _mm_loadu_ps(s.right + i - 1));
-    const __m128 hi1 = _mm_unpackhi_ps(_mm_loadu_ps(s.left + i - 1), _mm_loadu_ps(s.right + i - 1));
-    const __m128 lo2 = _mm_unpacklo_ps(_mm_loadu_ps(s.left + j - 1), _mm_loadu_ps(s.right + j - 1));
-    const __m128 hi2 = _mm_unpackhi_ps(_mm_loadu_ps(s.left + j - 1), _mm_loadu_ps(s.right + j - 1));
-    return hermiteLanes(_mm_movelh_ps(lo1, lo2), _mm_movehl_ps(lo2, lo1), _mm_movelh_ps(hi1, hi2),
-                        _mm_movehl_ps(hi2, hi1), _mm_setr_ps(t, t, u, u));
-}
-
-inline Stereo readTwoHeads(const SampleSnapshot& s, double main, double second, double weight) {
-    const ReadPoint p = locate(main, s.capacity);
-    const ReadPoint q = locate(second, s.capacity);
-    if (p.edge || q.edge) {
-        const Stereo x = p.edge ? stereoOf(s.left[p.index], s.right[p.index])
-                                : hermiteStereo(s.left + p.index, s.right + p.index, p.t);
-        const Stereo y = q.edge ? stereoOf(s.left[q.index], s.right[q.index])
-                                : hermiteStereo(s.left + q.index, s.right + q.index, q.t);
-        return crossfade(x, y, weight);
-    }
-    const __m128 both = hermiteTwoHeads(s, p.index, p.t, q.index, q.t);
-    return crossfade(both, _mm_movehl_ps(both, both), weight);
-}
-
-inline void mixInto(float& left, float& right, Stereo x, float g) {
-    const __m128 y = _mm_mul_ps(x, _mm_set1_ps(g));
-    left += _mm_cvtss_f32(y);
-    right += _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
-}
-#else
-struct Stereo {
-    float l, r;
-};
-
-inline Stereo stereoOf(float l, float r) { return {l, r}; }
-
-inline Stereo hermiteStereo(const float* left, const float* right, float t) {
-    return {hermite(left, t), hermite(right, t)};
-}
-
-inline float crossfade(float main, float second, double weight) {
-    const float first = static_cast<float>((1.0 - weight) * static_cast<double>(main));
-    return static_cast<float>(static_cast<double>(first) + weight * static_cast<double>(second));
-}
-
-inline Stereo crossfade(Stereo main, Stereo second, double weight) {
-    return {crossfade(main.l, second.l, weight), crossfade(main.r, second.r, weight)};
-}
-
-inline void mixInto(float& left, float& right, Stereo x, float g) {
-    left += x.l * g;
-    right += x.r * g;
-}
+bool mixPathAvailable(MixPath path) {
+    switch (path) {
+        case MixPath::kScalar:
+            return true;
+#if defined(__x86_64__)
+        case MixPath::kSse2:
+            return true;
+        case MixPath::kAvx2:
+            return mix::cpuHas("avx2");
+        case MixPath::kAvx512:
+            return mix::cpuHas("avx2") && mix::cpuHas("avx512f");
 #endif
-
-#if !defined(__SSE2__)
-inline Stereo readStereo(const SampleSnapshot& s, double position);
-inline Stereo readTwoHeads(const SampleSnapshot& s, double main, double second, double weight) {
-    return crossfade(readStereo(s, main), readStereo(s, second), weight);
-}
-#endif
-
-inline Stereo readStereo(const SampleSnapshot& s, double position) {
-    const ReadPoint p = locate(position, s.capacity);
-    if (p.edge) return stereoOf(s.left[p.index], s.right[p.index]);
-    return hermiteStereo(s.left + p.index, s.right + p.index, p.t);
-}
-
-}  // namespace
-
-float readSample(const float* plane, double position, std::uint32_t capacity) {
-    return readAt(plane, locate(position, capacity));
-}
-
-// The attack and release slopes per output frame. `attack` and `decay` are read at every frame,
-// but the divisions are redone only when a value has changed.
-class Mixer::EnvelopeSteps {
-public:
-    explicit EnvelopeSteps(const Mixer& m) : mixer_(m) {}
-
-    // One envelope step; the fast fade wins over the touch state.
-    double step(double e, bool fastFade, bool held) {
-        if (fastFade) {
-            e += kFastFadeStep;
-            return e < 0.0 ? 0.0 : e;
-        }
-        if (!held) {
-            const double decay = mixer_.decay_.load(std::memory_order_relaxed);
-            if (decay != decay_) {
-                decay_ = decay;
-                release_ = (-1.0 / decay) / kOutputSampleRate;
-            }
-            e += release_;
-            return e < 0.0 ? 0.0 : e;
-        }
-        const double attack = mixer_.attack_.load(std::memory_order_relaxed);
-        if (attack != attack_) {
-            attack_ = attack;
-            rise_ = (1.0 / attack) / kOutputSampleRate;
-        }
-        e += rise_;
-        return e > 1.0 ? 1.0 : e;
+        default:
+            return false;
     }
+}
 
-private:
-    const Mixer& mixer_;
-    double attack_ = -1.0, rise_ = 0.0;
-    double decay_ = -1.0, release_ = 0.0;
+MixPath fastestMixPath() {
+    for (MixPath p : {MixPath::kAvx512, MixPath::kAvx2, MixPath::kSse2}) {
+        if (mixPathAvailable(p)) return p;
+    }
+    return MixPath::kScalar;
+}
+
+bool Mixer::setPath(MixPath path) {
+    if (!mixPathAvailable(path)) return false;
+    path_ = path;
+    switch (path) {
+#if defined(__x86_64__)
+        case MixPath::kAvx512:
+            kernels_ = mix::avx512Kernels();
+            break;
+        case MixPath::kAvx2:
+            kernels_ = mix::avx2Kernels();
+            break;
+        case MixPath::kSse2:
+            kernels_ = mix::sse2Kernels();
+            break;
+#endif
+        default:
+            kernels_ = mix::scalarKernels();
+            break;
+    }
+    return true;
+}
+
+// A voice taken for one render call: its heads and envelope live here until the call ends.
+struct Mixer::Voice {
+    Playhead* v;
+    std::uint32_t generation;
+    int mode;
+    double pos, envelope, second, phase;  // phase: the looper's crossfade or the bow's ramp
+    bool ended;
 };
+
+// One voice's plan for one run: where each frame reads, with what weight and gain.
+struct Mixer::Slot {
+    enum { kPos, kSecond, kWeight };
+    alignas(32) double values[3][kRunFrames];  // the tracks' planned values, where planned
+    alignas(32) double envelope[kRunFrames];   // up to the plateau, then it holds still
+    alignas(32) float gain[kRunFrames];
+    mix::Track track[3];
+    int plateau;  // the envelope's first frame of rest (frames: none)
+    // The steering fields, read once for the run.
+    double rate, frameStart, frameEnd;
+    float amp;
+    bool fadeOut, held;
+    bool crossfadeSums;  // a looper's crossfade planned as running sums (else frame by frame)
+
+    double envelopeAt(int n) const { return envelope[n < plateau ? n : plateau]; }
+    // The planned values of a track from here on, whatever form it had.
+    double* write(int which, int frames) {
+        mix::Track& t = track[which];
+        if (!t.values) {
+            for (int n = 0; n < frames; ++n) values[which][n] = t.at(n);
+            t.values = values[which];
+        }
+        return values[which];
+    }
+    mix::Heads heads() const { return {track[kPos], track[kSecond], track[kWeight], gain}; }
+};
+
+Mixer::Mixer() : slots_(new Slot[kBatchVoices + 1]) {
+    setPath(fastestMixPath());
+    static constexpr std::pair<const char*, MixPath> kNames[] = {{"scalar", MixPath::kScalar},
+                                                                 {"sse2", MixPath::kSse2},
+                                                                 {"avx2", MixPath::kAvx2},
+                                                                 {"avx512", MixPath::kAvx512}};
+    if (const char* forced = std::getenv("VORNIK_MIX_PATH")) {
+        for (const auto& [name, path] : kNames) {
+            if (std::strcmp(forced, name) == 0) setPath(path);
+        }
+    }
+}
+
+Mixer::~Mixer() = default;
 
 namespace {
 
-// The voice's gain for one frame: amp times envelope in double, narrowed to float.
-inline float gainOf(const Playhead& v, double envelope) {
-    return static_cast<float>(static_cast<double>(v.amp()) * envelope);
+// One envelope step; the fast fade wins over the touch state.
+inline double envelopeStep(double e, bool fastFade, bool held, double rise, double release) {
+    if (fastFade) {
+        e += Mixer::kFastFadeStep;
+        return e < 0.0 ? 0.0 : e;
+    }
+    if (!held) {
+        e += release;
+        return e < 0.0 ? 0.0 : e;
+    }
+    e += rise;
+    return e > 1.0 ? 1.0 : e;
+}
+
+// The envelope over a run whose fade and touch state hold still: once a step leaves it where
+// it was (at 1 held, at 0 released), it stays there. Writes it up to the first frame of that
+// plateau, and returns that frame (or `frames`).
+inline int planEnvelope(double& e, bool fastFade, bool held, double rise, double release,
+                        double* env, int frames) {
+    for (int n = 0; n < frames; ++n) {
+        const double next = envelopeStep(e, fastFade, held, rise, release);
+        env[n] = next;
+        const bool still = next == e;
+        e = next;
+        if (still) return n;
+    }
+    return frames;
+}
+
+// amp x envelope in double, narrowed; 0 where the envelope is 0 (nothing is added there).
+inline void planGains(float amp, const double* env, float* gain, int frames, int plateau) {
+    const double a = amp;
+    const int exact = std::min(plateau + 1, frames);
+    for (int n = 0; n < exact; ++n) {
+        gain[n] = env[n] != 0.0 ? static_cast<float>(a * env[n]) : 0.0f;
+    }
+    if (exact < frames) std::fill(gain + exact, gain + frames, gain[exact - 1]);
+}
+
+// A head or a crossfade phase that moves by the same step every frame of a run: the running
+// sum value, value + step, ... exactly as the frame loop adds it.
+struct Chain {
+    double value, step;
+    double* out;
+    double* result;  // where the sum's end goes
+};
+
+// The step of a running sum p, p + r, (p + r) + r, ... over `frames` additions, when every sum
+// stays inside the binade of p (one ulp u clear of the powers of two around it): each addition
+// then rounds r to the same multiple R of u, so the k-th sum is exactly p + k R, and so is every
+// product and sum of that formula. False where the sums leave the binade, where r lies exactly
+// halfway between two multiples of u (ties round to even and the steps alternate), and for
+// zero, subnormal, infinite or NaN values.
+inline bool binadeStep(double p, double r, int frames, double& step) {
+    const double a = std::fabs(p);
+    if (!(a >= std::numeric_limits<double>::min() && a <= std::numeric_limits<double>::max())) {
+        return false;
+    }
+    const double lo = std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) & 0x7FF0000000000000u);
+    const double u = lo * 0x1p-52;
+    const double R = (p + r) - p;
+    if (!(std::fabs(R) * frames < lo) || std::fabs(r - R) == 0.5 * u) return false;
+    const double b = std::fabs(p + static_cast<double>(frames) * R);
+    if (!(a >= lo + u && a <= 2.0 * lo - u && b >= lo + u && b <= 2.0 * lo - u)) return false;
+    step = R;
+    return true;
+}
+
+// Runs the chains eight (then four) at a time, so that their additions overlap instead of each
+// waiting for the one before. `count` is a multiple of four (padded with spare chains).
+void runChains(Chain* chains, int count, int frames) {
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        Chain* c = chains + i;
+        double v0 = c[0].value, v1 = c[1].value, v2 = c[2].value, v3 = c[3].value;
+        double v4 = c[4].value, v5 = c[5].value, v6 = c[6].value, v7 = c[7].value;
+        const double s0 = c[0].step, s1 = c[1].step, s2 = c[2].step, s3 = c[3].step;
+        const double s4 = c[4].step, s5 = c[5].step, s6 = c[6].step, s7 = c[7].step;
+        double *o0 = c[0].out, *o1 = c[1].out, *o2 = c[2].out, *o3 = c[3].out;
+        double *o4 = c[4].out, *o5 = c[5].out, *o6 = c[6].out, *o7 = c[7].out;
+        for (int n = 0; n < frames; ++n) {
+            o0[n] = v0, o1[n] = v1, o2[n] = v2, o3[n] = v3;
+            o4[n] = v4, o5[n] = v5, o6[n] = v6, o7[n] = v7;
+            v0 += s0, v1 += s1, v2 += s2, v3 += s3;
+            v4 += s4, v5 += s5, v6 += s6, v7 += s7;
+        }
+        c[0].value = v0, c[1].value = v1, c[2].value = v2, c[3].value = v3;
+        c[4].value = v4, c[5].value = v5, c[6].value = v6, c[7].value = v7;
+    }
+    if (i < count) {
+        Chain* c = chains + i;
+        double v0 = c[0].value, v1 = c[1].value, v2 = c[2].value, v3 = c[3].value;
+        const double s0 = c[0].step, s1 = c[1].step, s2 = c[2].step, s3 = c[3].step;
+        double *o0 = c[0].out, *o1 = c[1].out, *o2 = c[2].out, *o3 = c[3].out;
+        for (int n = 0; n < frames; ++n) {
+            o0[n] = v0, o1[n] = v1, o2[n] = v2, o3[n] = v3;
+            v0 += s0, v1 += s1, v2 += s2, v3 += s3;
+        }
+        c[0].value = v0, c[1].value = v1, c[2].value = v2, c[3].value = v3;
+    }
+}
+
+// The first frame whose advance meets `event`, or `frames`. A chain's values only rise (or
+// only fall), and every event is a bound crossed, so when neither the first nor the last
+// advanced value meets it, none does.
+template <class Event>
+int firstEvent(const mix::Track& t, double last, int frames, Event event) {
+    auto after = [&](int n) { return n + 1 < frames ? t.at(n + 1) : last; };
+    if (!event(after(0)) && !event(last)) return frames;
+    int n = 0;
+    while (n < frames && !event(after(n))) ++n;
+    return n;
 }
 
 }  // namespace
@@ -206,165 +231,280 @@ void Mixer::renderAudio(float* left, float* right, int numFrames) {
     std::fill_n(right, numFrames, 0.0f);
 
     const SampleSnapshot* sample = sample_.acquireForRender();
-    if (sample->playable()) {
-        EnvelopeSteps steps(*this);
-        for (Playhead& v : playheads_) {
-            if (!v.active()) continue;
-            switch (v.mode()) {
-                case Playhead::kSlicer:
-                    renderSlicer(v, *sample, steps, left, right, numFrames);
-                    break;
-                case Playhead::kLooper:
-                    renderLooper(v, *sample, steps, left, right, numFrames);
-                    break;
-                case Playhead::kBow:
-                    renderBow(v, *sample, steps, left, right, numFrames);
-                    break;
-                case Playhead::kTape:
-                    renderTape(v, *sample, steps, left, right, numFrames);
-                    break;
-                default:
-                    break;  // not a mode: the voice stays taken but plays nothing
+    if (!sample->playable()) {
+        sample_.releaseFromRender();
+        return;
+    }
+    // `active` and `mode` are read once per call: a voice switched off during the call plays
+    // to its end.
+    Voice voices[kVoiceCount];
+    int count = 0;
+    for (Playhead& v : playheads_) {
+        if (!v.active()) continue;
+        const int mode = v.mode();
+        if (mode < Playhead::kSlicer || mode > Playhead::kTape) continue;  // taken, silent
+        Voice& x = voices[count++];
+        x.v = &v;
+        x.generation = v.generation();
+        x.mode = mode;
+        x.pos = v.pos();
+        x.envelope = v.envelope();
+        x.second = mode == Playhead::kBow ? v.bowPos() : v.looperPos();
+        x.phase = mode == Playhead::kBow ? v.bowAmp() : v.looperCrossfade();
+        x.ended = false;
+    }
+
+    double attack = -1.0, decay = -1.0;
+    for (int done = 0; done < numFrames && count > 0; done += kRunFrames) {
+        const int frames = std::min(kRunFrames, numFrames - done);
+        const double a = attack_.load(std::memory_order_relaxed);
+        const double d = decay_.load(std::memory_order_relaxed);
+        if (a != attack) rise_ = (1.0 / (attack = a)) / kOutputSampleRate;
+        if (d != decay) release_ = (-1.0 / (decay = d)) / kOutputSampleRate;
+        // Voices are added in index order, so each frame sums them as the frame loop did.
+        for (int b = 0; b < count; b += kBatchVoices) {
+            const int k = std::min(kBatchVoices, count - b);
+            planBatch(voices + b, k, frames);
+            for (int i = 0; i < k; ++i) {
+                mixVoice(voices[b + i], slots_[i], *sample, left + done, right + done, frames);
             }
+        }
+    }
+
+    // The heads and envelope go back unless the voice was started anew meanwhile.
+    for (int i = 0; i < count; ++i) {
+        const Voice& x = voices[i];
+        Playhead& v = *x.v;
+        if (v.generation() != x.generation) continue;
+        v.setEnvelope(x.envelope);
+        v.setPos(x.pos);
+        if (x.mode == Playhead::kLooper) {
+            v.setLooperPos(x.second);
+            v.setLooperCrossfade(x.phase);
+        } else if (x.mode == Playhead::kBow) {
+            v.setBowPos(x.second);
+            v.setBowAmp(x.phase);
+        } else if (x.ended) {
+            v.setActive(false);
         }
     }
     sample_.releaseFromRender();
 }
 
-// Each mode's frame loop keeps the heads and the envelope, which only the mixer moves while a
-// voice plays, in locals for the call, and reads the fields the main thread steers (touch,
-// fade, region, rate, gain) afresh at every frame.
-
-void Mixer::renderSlicer(Playhead& v, const SampleSnapshot& s, EnvelopeSteps& steps, float* left,
-                         float* right, int numFrames) {
-    const std::uint32_t generation = v.generation();
-    const double length = s.fileBufferLength;
-    double pos = v.pos();
-    double e = v.envelope();
-    bool ended = false;
-    for (int n = 0; n < numFrames; ++n) {
-        const double frameEnd = v.frameEnd();
-        const bool endZone = pos > frameEnd - kSlicerEndZone;
-        e = steps.step(e, v.fadeOut() || endZone, v.touchid() != kNoTouch);
-        if (e != 0.0) {
-            const float g = gainOf(v, e);
-            mixInto(left[n], right[n], readStereo(s, pos), g);
+// Reads the steering fields, plans the envelopes (but the slicer's, which needs its positions)
+// and runs every head and phase of the batch as running sums, as if no event happened.
+void Mixer::planBatch(Voice* voices, int count, int frames) {
+    Chain chains[3 * kBatchVoices + 8];
+    int used = 0;
+    // A running sum over the run, ending in `value`: as a formula where it stays in one
+    // binade, else run with the others.
+    auto sum = [&](double& value, double step, Slot& sl, int which) {
+        double r;
+        if (binadeStep(value, step, frames, r)) {
+            sl.track[which] = {nullptr, value, r};
+            value += static_cast<double>(frames) * r;
+        } else {
+            sl.track[which] = {sl.values[which], 0.0, 0.0};
+            chains[used++] = {value, step, sl.values[which], &value};
         }
-        pos += v.rate();
-        if (pos >= frameEnd) {
-            ended = true;
-            pos = v.frameStart();  // the rest of this call plays on from the slice's start
-        } else if (pos >= length) {
-            pos -= length;
-            ended = true;
-        } else if (pos <= 0.0) {
-            pos += length;
+    };
+    for (int i = 0; i < count; ++i) {
+        Voice& x = voices[i];
+        Slot& sl = slots_[i];
+        Playhead& v = *x.v;
+        sl.fadeOut = v.fadeOut();
+        sl.held = v.touchid() != kNoTouch;
+        sl.rate = v.rate();
+        sl.frameStart = v.frameStart();
+        sl.frameEnd = v.frameEnd();
+        sl.amp = v.amp();
+        sl.crossfadeSums = false;
+        sl.track[Slot::kSecond] = mix::Track{nullptr, 0.0, 0.0};
+        sl.track[Slot::kWeight] = mix::Track{nullptr, 0.0, 0.0};
+        bool silent = false;
+        if (x.mode != Playhead::kSlicer) {
+            sl.plateau =
+                planEnvelope(x.envelope, sl.fadeOut, sl.held, rise_, release_, sl.envelope, frames);
+            planGains(sl.amp, sl.envelope, sl.gain, frames, sl.plateau);
+            silent = x.envelope == 0.0 || sl.envelope[0] == 0.0;  // it only rises or falls
         }
-    }
-    if (v.generation() != generation) return;  // started anew meanwhile: keep its new state
-    v.setEnvelope(e);
-    v.setPos(pos);
-    if (ended) v.setActive(false);
-}
-
-void Mixer::renderTape(Playhead& v, const SampleSnapshot& s, EnvelopeSteps& steps, float* left,
-                       float* right, int numFrames) {
-    const std::uint32_t generation = v.generation();
-    const double length = s.fileBufferLength;
-    double pos = v.pos();
-    double e = v.envelope();
-    for (int n = 0; n < numFrames; ++n) {
-        e = steps.step(e, v.fadeOut(), v.touchid() != kNoTouch);
-        if (e != 0.0) {
-            const float g = gainOf(v, e);
-            mixInto(left[n], right[n], readStereo(s, pos), g);
-        }
-        const double rate = v.rate();
-        pos += rate;
-        if (pos >= length) {
-            pos -= length;
-        } else if (pos < 0.0 || (pos == 0.0 && rate != 0.0)) {
-            // Arriving at exactly 0 moves to the end too; a tape standing at 0 stays there
-            // rather than flipping between the first and the last frame every frame.
-            pos += length;
+        sum(x.pos, sl.rate, sl, Slot::kPos);
+        if (x.mode == Playhead::kBow) {
+            sum(x.second, sl.rate, sl, Slot::kSecond);
+            sum(x.phase, kBowRampStep, sl, Slot::kWeight);
+        } else if (x.mode == Playhead::kLooper && x.phase != kLooperIdle && !silent) {
+            sl.crossfadeSums = true;
+            sum(x.second, sl.rate, sl, Slot::kSecond);
+            sum(x.phase, kLooperCrossfadeStep, sl, Slot::kWeight);
         }
     }
-    if (v.generation() != generation) return;
-    v.setEnvelope(e);
-    v.setPos(pos);
+    // Spare chains up to a multiple of four, written into a spare slot.
+    double spare = 0.0;
+    while (used % 4 != 0) chains[used++] = {0.0, 0.0, slots_[kBatchVoices].values[0], &spare};
+    runChains(chains, used, frames);
+    // Where the heads end unless an event comes.
+    for (int i = 0; i < used; ++i) *chains[i].result = chains[i].value;
 }
 
-void Mixer::renderLooper(Playhead& v, const SampleSnapshot& s, EnvelopeSteps& steps, float* left,
-                         float* right, int numFrames) {
-    const std::uint32_t generation = v.generation();
-    double pos = v.pos();
-    double e = v.envelope();
-    double second = v.looperPos();
-    double cf = v.looperCrossfade();
-    for (int n = 0; n < numFrames; ++n) {
-        e = steps.step(e, v.fadeOut(), v.touchid() != kNoTouch);
-        const double rate = v.rate();
-        if (e != 0.0) {
-            const float g = gainOf(v, e);
-            Stereo x;
-            if (cf == kLooperIdle) {
-                x = readStereo(s, pos);
+// Finds the run's first event, plans from there frame by frame with exactly the steps of the
+// mode, then reads and mixes.
+void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, float* right,
+                     int frames) {
+    const double rate = sl.rate;
+    switch (x.mode) {
+        case Playhead::kSlicer: {
+            const double frameStart = sl.frameStart, frameEnd = sl.frameEnd;
+            const double length = s.fileBufferLength;
+            const int from = firstEvent(sl.track[Slot::kPos], x.pos, frames, [&](double p) {
+                return p >= frameEnd || p >= length || p <= 0.0;
+            });
+            if (from < frames) {
+                double* pos = sl.write(Slot::kPos, frames);
+                double p = pos[from];
+                for (int n = from; n < frames; ++n) {
+                    pos[n] = p;
+                    p += rate;
+                    if (p >= frameEnd) {
+                        x.ended = true;
+                        p = frameStart;  // the rest of this call plays on from the slice's start
+                    } else if (p >= length) {
+                        p -= length;
+                        x.ended = true;
+                    } else if (p <= 0.0) {
+                        p += length;
+                    }
+                }
+                x.pos = p;
+            }
+            // The fast fade near the slice's end, frame by frame where the run reaches it.
+            // Without an event the positions only rise or fall: their ends tell.
+            const mix::Track& pos = sl.track[Slot::kPos];
+            const double zone = frameEnd - kSlicerEndZone;
+            bool inZone = pos.at(0) > zone || pos.at(frames - 1) > zone;
+            for (int n = 0; n < frames && from < frames && !inZone; ++n) inZone = pos.at(n) > zone;
+            if (inZone && !sl.fadeOut) {
+                double e = x.envelope;
+                for (int n = 0; n < frames; ++n) {
+                    e = envelopeStep(e, pos.at(n) > zone, sl.held, rise_, release_);
+                    sl.envelope[n] = e;
+                }
+                x.envelope = e;
+                planGains(sl.amp, sl.envelope, sl.gain, frames, frames);
             } else {
-                x = readTwoHeads(s, pos, second, cf);
-                second += rate;
-                cf += kLooperCrossfadeStep;
-                if (cf > 1.0) {  // the handover: the second head becomes the main one
-                    pos = second;
-                    cf = kLooperIdle;
+                sl.plateau = planEnvelope(x.envelope, sl.fadeOut, sl.held, rise_, release_,
+                                          sl.envelope, frames);
+                planGains(sl.amp, sl.envelope, sl.gain, frames, sl.plateau);
+            }
+            kernels_.oneHead(s, sl.heads(), left, right, frames);
+            break;
+        }
+        case Playhead::kTape: {
+            const double length = s.fileBufferLength;
+            const int from = firstEvent(sl.track[Slot::kPos], x.pos, frames, [&](double p) {
+                return p >= length || p < 0.0 || (p == 0.0 && rate != 0.0);
+            });
+            if (from < frames) {
+                double* pos = sl.write(Slot::kPos, frames);
+                double p = pos[from];
+                for (int n = from; n < frames; ++n) {
+                    pos[n] = p;
+                    p += rate;
+                    if (p >= length) {
+                        p -= length;
+                    } else if (p < 0.0 || (p == 0.0 && rate != 0.0)) {
+                        // Arriving at exactly 0 moves to the end too; a tape standing at 0
+                        // stays there rather than flipping between the first and last frame.
+                        p += length;
+                    }
+                }
+                x.pos = p;
+            }
+            kernels_.oneHead(s, sl.heads(), left, right, frames);
+            break;
+        }
+        case Playhead::kLooper: {
+            const double frameStart = sl.frameStart, frameEnd = sl.frameEnd;
+            // Where the running sums hold: up to the crossfade's end, or to the head leaving
+            // the loop; a crossfade in a run that falls silent goes frame by frame throughout.
+            int from = 0;
+            if (sl.crossfadeSums) {
+                from = firstEvent(sl.track[Slot::kWeight], x.phase, frames,
+                                  [](double c) { return c > 1.0; });
+            } else if (x.phase == kLooperIdle) {
+                from = firstEvent(sl.track[Slot::kPos], x.pos, frames,
+                                  [&](double p) { return p > frameEnd || p < frameStart; });
+            }
+            if (from == frames) {
+                (sl.crossfadeSums ? kernels_.twoHeads : kernels_.oneHead)(s, sl.heads(), left,
+                                                                          right, frames);
+                break;
+            }
+            // A run with a crossfade in part of it plays two heads throughout: frames without
+            // one read the main head twice, at weight 0.
+            double* pos = sl.write(Slot::kPos, frames);
+            double* second = sl.write(Slot::kSecond, frames);
+            double* weight = sl.write(Slot::kWeight, frames);
+            if (!sl.crossfadeSums) {
+                std::copy_n(pos, from, second);
+                std::fill_n(weight, from, 0.0);
+            }
+            double p = pos[from];
+            double q = sl.crossfadeSums ? second[from] : x.second;
+            double cf = sl.crossfadeSums ? weight[from] : x.phase;
+            for (int n = from; n < frames; ++n) {
+                pos[n] = second[n] = p;
+                weight[n] = 0.0;
+                // A crossfade moves only in frames that sound.
+                if (sl.envelopeAt(n) != 0.0 && cf != kLooperIdle) {
+                    second[n] = q;
+                    weight[n] = cf;
+                    q += rate;
+                    cf += kLooperCrossfadeStep;
+                    if (cf > 1.0) {  // the handover: the second head becomes the main one
+                        p = q;
+                        cf = kLooperIdle;
+                    }
+                }
+                p += rate;
+                if (cf == kLooperIdle && (p > frameEnd || p < frameStart)) {
+                    q = frameStart;  // a crossfade back to the start
+                    cf = 0.0;
                 }
             }
-            mixInto(left[n], right[n], x, g);
+            x.pos = p, x.second = q, x.phase = cf;
+            kernels_.twoHeads(s, sl.heads(), left, right, frames);
+            break;
         }
-        pos += rate;
-        if (cf == kLooperIdle) {
-            const double frameStart = v.frameStart();
-            if (pos > v.frameEnd() || pos < frameStart) {  // a crossfade back to the start
-                second = frameStart;
-                cf = 0.0;
+        case Playhead::kBow: {
+            const int from = firstEvent(sl.track[Slot::kWeight], x.phase, frames,
+                                        [](double b) { return b > 1.0; });
+            if (from < frames) {
+                const double lead = kBowLeadSeconds * s.sampleRate;
+                double* pos = sl.write(Slot::kPos, frames);
+                double* second = sl.write(Slot::kSecond, frames);
+                double* weight = sl.write(Slot::kWeight, frames);
+                double p = pos[from], q = second[from], ba = weight[from];
+                for (int n = from; n < frames; ++n) {
+                    pos[n] = p;
+                    second[n] = q;
+                    weight[n] = ba;
+                    p += rate;
+                    q += rate;
+                    ba += kBowRampStep;
+                    if (ba > 1.0) {  // handover: the second head becomes the main one
+                        ba -= 1.0;
+                        p = q;
+                        q = sl.frameStart - lead;  // and a new grain starts
+                    }
+                }
+                x.pos = p, x.second = q, x.phase = ba;
             }
+            kernels_.twoHeads(s, sl.heads(), left, right, frames);
+            break;
         }
+        default:
+            break;
     }
-    if (v.generation() != generation) return;
-    v.setEnvelope(e);
-    v.setPos(pos);
-    v.setLooperPos(second);
-    v.setLooperCrossfade(cf);
-}
-
-void Mixer::renderBow(Playhead& v, const SampleSnapshot& s, EnvelopeSteps& steps, float* left,
-                      float* right, int numFrames) {
-    const std::uint32_t generation = v.generation();
-    const double lead = kBowLeadSeconds * s.sampleRate;
-    double pos = v.pos();
-    double e = v.envelope();
-    double second = v.bowPos();
-    double ba = v.bowAmp();
-    for (int n = 0; n < numFrames; ++n) {
-        e = steps.step(e, v.fadeOut(), v.touchid() != kNoTouch);
-        if (e != 0.0) {
-            const float g = gainOf(v, e);
-            mixInto(left[n], right[n], readTwoHeads(s, pos, second, ba), g);
-        }
-        const double rate = v.rate();
-        pos += rate;
-        second += rate;
-        ba += kBowRampStep;
-        if (ba > 1.0) {  // handover: the second head becomes the main one, a new grain starts
-            ba -= 1.0;
-            pos = second;
-            second = v.frameStart() - lead;
-        }
-    }
-    if (v.generation() != generation) return;
-    v.setEnvelope(e);
-    v.setPos(pos);
-    v.setBowPos(second);
-    v.setBowAmp(ba);
 }
 
 }  // namespace vornik

@@ -31,6 +31,9 @@ struct SampleSnapshot {
     std::int64_t fileLength = 0;  // frames, as the file reports it
     double sampleRate = 0.0;      // the file's own rate, Hz
     int channels = 0;
+    // The file's cue points (marked hits), as frames inside it, ascending and all different;
+    // empty for a file without any. Never read by the audio thread.
+    std::vector<std::uint32_t> cues;
 
     // True when the mixer has something to play.
     bool playable() const { return loaded && fileLength != 0 && capacity != 0; }

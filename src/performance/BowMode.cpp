@@ -47,7 +47,7 @@ void MainView::bowTouchDown(Point p, TouchId touch) {
         placeGrainBox(*layersOf(*v).regionLayer, p.x, audioFileSampleRate(), len, width,
                       touchBarHeight());
     }
-    v->setActive(true);
+    startVoice(*v);
 }
 
 void MainView::bowTouchMoved(Point p, TouchId touch) {

@@ -59,7 +59,7 @@ void MainView::looperTouchDown(Point p, const Touch& touch) {
     v->setFrameEnd(x2 / width * len);
     v->setLooperPos(0.0);
     v->setLooperCrossfade(Mixer::kLooperIdle);
-    v->setActive(true);
+    startVoice(*v);
 
     freeTouch_.reset();
 

@@ -36,7 +36,7 @@ void MainView::playSlice(std::uint32_t start, std::uint32_t length, float amplit
     v->setPos(start);
     v->setFrameStart(start);
     v->setFrameEnd(static_cast<std::uint32_t>(start + length));  // the 32-bit sum, widened
-    v->setActive(true);
+    startVoice(*v);
 }
 
 void MainView::slicerTouchDown(Point p, TouchId touch) {

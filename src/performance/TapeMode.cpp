@@ -53,7 +53,7 @@ void MainView::tapeTouchDown(Point p, TouchId touch) {
                            performance::kSpeedBarSpacing * (sounding % performance::kSpeedBarRows);
         placeSpeedBar(*layersOf(*v).speedLayer, p.x, width, top);
     }
-    v->setActive(true);
+    startVoice(*v);
 }
 
 void MainView::tapeTouchMoved(Point p, TouchId touch) {

@@ -150,6 +150,11 @@ Playhead* MainView::getFreePlayhead() {
     return nullptr;
 }
 
+void MainView::startVoice(Playhead& voice) {
+    voice.setActive(true);
+    outputRecorder_.markCue();
+}
+
 int MainView::activePlayheads() const {
     const VoicePool& pool = mixer_.playheads();
     return static_cast<int>(

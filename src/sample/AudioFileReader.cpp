@@ -226,6 +226,29 @@ DecodedAudio openFailed(std::string reason) {
     return d;
 }
 
+// The frames the file's cue points mark, ascending, each once, inside its `frames`.
+std::vector<std::uint32_t> readCues(SNDFILE* file, std::uint32_t frames) {
+    std::vector<std::uint32_t> cues;
+    std::uint32_t count = 0;
+    if (sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof count) != SF_TRUE || count == 0 ||
+        count > kMaxCuePoints) {
+        return cues;
+    }
+    // SF_CUES with room for every point: the count, then the points.
+    std::vector<std::uint32_t> words(1 + count * sizeof(SF_CUE_POINT) / sizeof(std::uint32_t));
+    if (sf_command(file, SFC_GET_CUE, words.data(),
+                   static_cast<int>(words.size() * sizeof(std::uint32_t))) != SF_TRUE) {
+        return cues;
+    }
+    const auto* points = reinterpret_cast<const SF_CUE_POINT*>(words.data() + 1);
+    for (std::uint32_t k = 0; k < std::min(words[0], count); ++k) {
+        if (points[k].sample_offset < frames) cues.push_back(points[k].sample_offset);
+    }
+    std::sort(cues.begin(), cues.end());
+    cues.erase(std::unique(cues.begin(), cues.end()), cues.end());
+    return cues;
+}
+
 // Reads every frame of an open file into one allocation of planes laid one after the other.
 DecodedAudio decodeOpenFile(SNDFILE* file, const SF_INFO& info) {
     if (info.channels <= 0) return refuse("it claims no channels");
@@ -266,6 +289,7 @@ DecodedAudio decodeOpenFile(SNDFILE* file, const SF_INFO& info) {
     d.snapshot = makeLoadedSnapshot(planes.release(), frames, info.channels,
                                     static_cast<double>(info.samplerate));
     d.snapshot->filledFrames = d.framesRead;
+    d.snapshot->cues = readCues(file, frames);
     return d;
 }
 

@@ -14,6 +14,10 @@
 
 namespace vornik {
 
+// libsndfile reads at most this many cue points from a WAV file; a file with more reads as one
+// with none.
+inline constexpr std::size_t kMaxCuePoints = 2500;
+
 // The largest magnitude a decoded sample keeps: far above full scale (1), yet 64 voices of it
 // still sum to a finite mix that the effects can take.
 constexpr float kLoudestSample = 64.0f;

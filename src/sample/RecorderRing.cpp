@@ -9,11 +9,18 @@ FrameRing::FrameRing(std::size_t capacityFrames)
     : data_(new float[std::max<std::size_t>(capacityFrames, 1) * kChannels]),
       capacity_(std::max<std::size_t>(capacityFrames, 1)) {}
 
-std::size_t FrameRing::push(const float* interleaved, std::size_t frames) noexcept {
-    const std::uint64_t w = writeCount_.load(std::memory_order_relaxed);
+std::size_t FrameRing::reserve(std::size_t frames, std::uint64_t& w) noexcept {
+    w = writeCount_.load(std::memory_order_relaxed);
     const std::uint64_t r = readCount_.load(std::memory_order_acquire);
     const std::size_t room = capacity_ - static_cast<std::size_t>(w - r);
     const std::size_t n = std::min(frames, room);
+    if (n < frames) dropped_.fetch_add(frames - n, std::memory_order_relaxed);
+    return n;
+}
+
+std::size_t FrameRing::push(const float* interleaved, std::size_t frames) noexcept {
+    std::uint64_t w = 0;
+    const std::size_t n = reserve(frames, w);
     if (n > 0) {
         const std::size_t start = static_cast<std::size_t>(w % capacity_);
         const std::size_t first = std::min(n, capacity_ - start);
@@ -23,7 +30,20 @@ std::size_t FrameRing::push(const float* interleaved, std::size_t frames) noexce
                     (n - first) * kChannels * sizeof(float));
         writeCount_.store(w + n, std::memory_order_release);
     }
-    if (n < frames) dropped_.fetch_add(frames - n, std::memory_order_relaxed);
+    return n;
+}
+
+std::size_t FrameRing::pushPlanar(const float* left, const float* right,
+                                  std::size_t frames) noexcept {
+    std::uint64_t w = 0;
+    const std::size_t n = reserve(frames, w);
+    std::size_t at = static_cast<std::size_t>(w % capacity_);
+    for (std::size_t i = 0; i < n; ++i) {
+        data_[at * kChannels] = left[i];
+        data_[at * kChannels + 1] = right[i];
+        if (++at == capacity_) at = 0;
+    }
+    if (n > 0) writeCount_.store(w + n, std::memory_order_release);
     return n;
 }
 

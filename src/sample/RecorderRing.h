@@ -28,6 +28,8 @@ public:
     // Copies up to `frames` frames in; the rest are dropped and counted. Returns how many were
     // stored. Never allocates, locks or waits. Thread: the one producer.
     std::size_t push(const float* interleaved, std::size_t frames) noexcept;
+    // The same from two planes, interleaved on the way in.
+    std::size_t pushPlanar(const float* left, const float* right, std::size_t frames) noexcept;
 
     // Frames the producer can store now (exact on the producer, a lower bound elsewhere).
     // Thread: any.
@@ -49,6 +51,9 @@ public:
     void reset() noexcept;
 
 private:
+    // Room for up to `frames`, counting what does not fit as dropped: the stored count and start.
+    std::size_t reserve(std::size_t frames, std::uint64_t& writeCount) noexcept;
+
     std::unique_ptr<float[]> data_;
     std::size_t capacity_;
     // Frame counters that only grow; their difference is the fill. Apart, so the two sides do

@@ -54,6 +54,15 @@ void findSlices(SliceList& slices, const SampleSnapshot& sample, double touchBar
     if (!sample.loaded || sample.fileLength == 0 || sample.left == nullptr) return;
 
     slices.push_back(Slice{0.0f});
+    // A file with marked hits (cue points) is cut at them instead.
+    if (!sample.cues.empty()) {
+        const auto length = static_cast<double>(sample.fileLength);
+        for (const std::uint32_t cue : sample.cues) {
+            const auto pos = static_cast<float>(cue / length);
+            if (pos > slices.back().pos && pos < 1.0f) slices.push_back(Slice{pos});
+        }
+        return;
+    }
     // A final partial window is not examined.
     const std::uint32_t frames = std::min(sample.fileBufferLength, sample.capacity);
     const std::uint32_t windows = frames >> 9;

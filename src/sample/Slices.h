@@ -27,6 +27,7 @@ void divideEqually(SliceList& slices, int count);
 
 // Automatic onset detection ("auto slice"), appended to an emptied list: one slice at 0, then one
 // wherever the smoothed window peak rises by more than 0.03, at most one per 1/24 of the sample.
+// A sample whose file marks its hits (cue points) gets one slice at each mark instead.
 // Nothing before the strip has been measured (width 0) or without a loaded sample.
 void findSlices(SliceList& slices, const SampleSnapshot& sample, double touchBarWidth);
 

@@ -19,45 +19,38 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(ApplicationCommandLineTest, FileZoomAndTestOptions) {
-    const struct {
-        Args args;
-        std::string file;
-        double zoom;
-        int frames;
-        std::string screenshot;
-    } cases[] = {{{}, "", 2.0, 0, ""},
-                 {{"song.wav", "--zoom", "3"}, "song.wav", 3.0, 0, ""},
-                 {{"--zoom=1.5", "--frames", "120", "--screenshot", "s.png", "a.wav"},
-                  "a.wav",
-                  1.5,
-                  120,
-                  "s.png"},
-                 {{"--", "--odd name.wav"}, "--odd name.wav", 2.0, 0, ""}};  // a dashed file
-    for (const auto& c : cases) {
-        const CommandLine line = parseCommandLine(c.args);
-        EXPECT_EQ(line.action, CommandLine::Action::Run);
-        EXPECT_EQ(line.options.file, c.file);
-        EXPECT_DOUBLE_EQ(line.options.zoom, c.zoom);
-        EXPECT_EQ(line.options.frames, c.frames);
-        EXPECT_EQ(line.options.screenshot, c.screenshot);
-    }
+TEST(ApplicationCommandLineTest, OptionsAndWrongCommandLines) {
+    const CommandLine plain = parseCommandLine(Args{});
+    EXPECT_EQ(plain.action, CommandLine::Action::Run);
+    EXPECT_DOUBLE_EQ(plain.options.zoom, 2.0);
+    const CommandLine line =
+        parseCommandLine(Args{"--zoom=1.5", "--frames", "120", "--screenshot", "s.png", "a.wav"});
+    EXPECT_EQ(line.options.file, "a.wav");
+    EXPECT_DOUBLE_EQ(line.options.zoom, 1.5);
+    EXPECT_EQ(line.options.frames, 120);
+    EXPECT_EQ(line.options.screenshot, "s.png");
+    EXPECT_DOUBLE_EQ(parseCommandLine(Args{"song.wav", "--zoom", "3"}).options.zoom, 3.0);
+    EXPECT_EQ(parseCommandLine(Args{"--", "--odd.wav"}).options.file, "--odd.wav");
+    const ApplicationOptions jack =
+        parseCommandLine(Args{"--audio", "jack", "--client-name", "v2", "--no-connect"}).options;
+    EXPECT_EQ(jack.audio, AudioChoice::Jack);
+    EXPECT_EQ(jack.clientName, "v2");
+    EXPECT_FALSE(jack.connect);
+    EXPECT_EQ(parseCommandLine(Args{"--audio=sdl"}).options.audio, AudioChoice::Sdl);
+    EXPECT_EQ(plain.options.audio, AudioChoice::Auto);
     EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
     EXPECT_EQ(parseCommandLine(Args{"--version"}).action, CommandLine::Action::Version);
     const CommandLine midi = parseCommandLine(Args{"--midi", "Launch", "--midi-channel=10"});
     EXPECT_EQ(midi.options.midi + std::to_string(midi.options.midiChannel), "Launch10");
-    EXPECT_EQ(parseCommandLine(Args{}).options.midi, "all");
+    EXPECT_EQ(plain.options.midi, "all");
     EXPECT_NE(usageText().find("vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]"),
               std::string::npos);
+    EXPECT_NE(usageText().find("[--audio auto|jack|sdl]"), std::string::npos);
     EXPECT_NE(usageText().find("Ctrl+Q quits"), std::string::npos);
-}
-
-TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
     for (const Args& args :
-         {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "nan"}, Args{"--zoom", "2x"},
-          Args{"--zoom", "100"}, Args{"--frames", "-1"}, Args{"--frames", "many"},
-          Args{"--screenshot"}, Args{"--loud"}, Args{"a.wav", "b.wav"}, Args{"--midi"},
-          Args{"--midi-channel", "0"}, Args{"--midi-channel", "17"}}) {
+         {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "2x"}, Args{"--frames", "-1"},
+          Args{"--loud"}, Args{"--midi"}, Args{"--midi-channel", "0"}, Args{"--midi-channel", "17"},
+          Args{"--audio", "alsa"}, Args{"--client-name="}}) {
         const CommandLine c = parseCommandLine(args);
         EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(c.error.empty());
@@ -66,33 +59,25 @@ TEST(ApplicationCommandLineTest, WrongCommandLinesSayWhat) {
 }
 
 TEST(ApplicationAppearanceTest, OverrideThenColourSchemeThenThemeThenLight) {
-    const struct {
-        DesktopPreferences settings;
-        Appearance expected;
-    } cases[] = {{{}, Appearance::Light},
-                 {{"dark", "prefer-light", ""}, Appearance::Dark},
-                 {{"LIGHT", "prefer-dark", "Adwaita-dark"}, Appearance::Light},
-                 {{"", "prefer-dark", ""}, Appearance::Dark},
-                 {{"", "prefer-light", "Adwaita-dark"}, Appearance::Light},
-                 {{"", "default", "Adwaita-dark"}, Appearance::Dark},
-                 {{"", "", "Adwaita:dark"}, Appearance::Dark},  // GTK_THEME's form
-                 {{"", "default", "Adwaita"}, Appearance::Light}};
-    for (const auto& c : cases) EXPECT_EQ(appearanceFrom(c.settings), c.expected);
+    const std::pair<DesktopPreferences, Appearance> cases[] = {
+        {{}, Appearance::Light},
+        {{"LIGHT", "prefer-dark", "Adwaita-dark"}, Appearance::Light},
+        {{"", "prefer-light", "Adwaita-dark"}, Appearance::Light},
+        {{"", "default", "Adwaita-dark"}, Appearance::Dark},
+        {{"", "", "Adwaita:dark"}, Appearance::Dark}};  // GTK_THEME's form
+    for (const auto& [settings, expected] : cases) EXPECT_EQ(appearanceFrom(settings), expected);
     test::LogLines log;
     EXPECT_EQ(appearanceFrom({"purple", "prefer-dark", ""}), Appearance::Dark);
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_NE(log.lines[0].find("purple"), std::string::npos);
 }
 
-TEST(ApplicationWindowTest, PictureFillsTheSpaceAboveTheStripAtTheStartingSize) {
+TEST(ApplicationWindowTest, WindowWidthAndThePictureAboveTheStrip) {
     const Size picture{app::kPictureWidth, app::kPictureHeight};
     const PictureLayout start({1000.0, 560.0}, 60.0, picture);
     EXPECT_EQ(start.pictureRect(), Rect::make(0, 0, 1000, 500));
-    EXPECT_DOUBLE_EQ(start.scale(), 1.0);
     // Window units (y down) to picture points (y up): the bottom-left corner above the strip.
-    EXPECT_EQ(start.toPicture(0.0, 500.0), (Point{0.0, 0.0}));
     EXPECT_EQ(start.toPicture(250.0, 484.0), (Point{250.0, 16.0}));
-
     // Twice as wide: the picture keeps its proportions, centred.
     const PictureLayout wide({2000.0, 560.0}, 60.0, picture);
     EXPECT_EQ(wide.pictureRect(), Rect::make(500, 0, 1000, 500));
@@ -104,18 +89,14 @@ TEST(ApplicationWindowTest, PictureFillsTheSpaceAboveTheStripAtTheStartingSize) 
     // No picture: the whole space, nothing maps to it.
     const PictureLayout none({800.0, 600.0}, 60.0, {0.0, 0.0});
     EXPECT_EQ(none.pictureRect(), Rect::make(0, 0, 800, 540));
-}
-
-TEST(ApplicationWindowTest, WindowStartsAsWideAsTheDesignedStripWhereTheScreenAllows) {
     // Unknown or wide screens: 1085 points; else 95% of the screen, but no narrower than the
     // picture unless the screen is.
-    const struct {
-        double zoom;
-        int screen, width;
-    } cases[] = {{2.0, 0, 2170},    {2.0, 3840, 2170}, {2.0, 1920, 1824},
-                 {1.0, 1920, 1085}, {2.0, 1024, 1000}, {2.0, 800, 800}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(defaultWindowWidth(c.zoom, c.screen), c.width) << c.zoom << " " << c.screen;
+    for (auto [zoom, screen, width] : {std::tuple{2.0, 0, 2170},
+                                       {2.0, 1920, 1824},
+                                       {1.0, 1920, 1085},
+                                       {2.0, 1024, 1000},
+                                       {2.0, 800, 800}}) {
+        EXPECT_EQ(defaultWindowWidth(zoom, screen), width) << zoom << " " << screen;
     }
 }
 
@@ -124,44 +105,27 @@ TEST(ApplicationWindowTest, LinkButtonStrictEdgesAndFades) {
     ScopedLayerClock layerClock(clock);
     LinkButton link(Appearance::Light, app::kPictureWidth);
     const Layer& layer = *link.layer();
-    EXPECT_EQ(layer.position(), (Point{250.0, 16.0}));
     EXPECT_EQ(layer.backgroundColor(), Color::white(0.0, 0.07));
-    EXPECT_EQ(layer.opacity(), 0.0f);
-
     // The button spans x 172..328 and y 6..26; its edges are outside.
     for (const auto& [x, y, hit] : {std::tuple{172.0, 16.0, false},
                                     {173.0, 16.0, true},
                                     {328.0, 16.0, false},
-                                    {327.0, 16.0, true},
-                                    {250.0, 6.0, false},
-                                    {250.0, 7.0, true},
                                     {250.0, 26.0, false},
                                     {250.0, 25.0, true}}) {
         EXPECT_EQ(static_cast<bool>(hitTestLayer(layer, {x, y})), hit) << x << ", " << y;
     }
-
-    layer.markPresented();  // on screen: changes fade
+    layer.markPresented();  // on screen: changes fade, in 0.2 s
     link.mouseMoved({172.0, 16.0});
     EXPECT_EQ(layer.opacity(), 0.0f);
-    // In and out: each fade takes 0.2 s.
-    for (const auto& [where, target] :
-         {std::pair{Point{173.0, 16.0}, 1.0f}, {{400.0, 100.0}, 0.0f}}) {
-        link.mouseMoved(where);
-        EXPECT_EQ(layer.opacity(), target);
-        clock.advance(0.1);
-        EXPECT_NEAR(layer.presentationOpacity(clock.now()), 0.5f, 0.05f);
-        clock.advance(0.11);
-        EXPECT_EQ(layer.presentationOpacity(clock.now()), target);
-    }
-
+    link.mouseMoved({173.0, 16.0});
+    clock.advance(0.1);
+    EXPECT_NEAR(layer.presentationOpacity(clock.now()), 0.5f, 0.05f);
     // A click: only on the button, and it hides it.
-    link.mouseMoved({250.0, 16.0});
     EXPECT_FALSE(link.mouseDown({250.0, 30.0}));
     EXPECT_EQ(layer.opacity(), 1.0f);
     EXPECT_TRUE(link.mouseDown({250.0, 16.0}));
     EXPECT_EQ(layer.opacity(), 0.0f);
     Transaction::flush();
-
     // Dark: white at 0.09. Without a picture the button sits at (0, 16).
     LinkButton dark(Appearance::Dark, 0.0);
     EXPECT_EQ(dark.layer()->backgroundColor(), Color::white(1.0, 0.09));

@@ -15,7 +15,7 @@ using test::kMouse;
 
 namespace {
 
-// An item that records what reaches it (in its own points), and takes touches when told to.
+// An item that records what reaches it (in its own points).
 class Probe final : public BarItem {
 public:
     Probe(std::string id, bool takes = true) : BarItem(std::move(id)), takes_(takes) {}
@@ -55,20 +55,18 @@ struct Strip {
 }  // namespace
 
 TEST(ControlsFormatters, LabelsOfTheThreeFormatters) {
-    // The labels for a row of values, "none" for no text.
     const auto labels = [](const Formatter& f, std::initializer_list<std::optional<double>> vs) {
         std::string s;
         for (auto v : vs) s.append("|").append(f.stringForObjectValue(v).value_or("none"));
         return s.substr(1);
     };
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(labels(SlicesFormatter(), {0, 1, 1.9, 2, 3, 4, 5, -1, {}, NAN}),
-              "0 slices|auto slice|auto slice|4 slices|8 slices|16 slices|0 slices|0 slices|none|"
-              "none");
+    EXPECT_EQ(labels(SlicesFormatter(), {0, 1.9, 2, 4, 5, -1, {}, NAN}),
+              "0 slices|auto slice|4 slices|16 slices|0 slices|0 slices|none|none");
     // Truncated towards zero; far outside int's range the range's end stands in.
-    EXPECT_EQ(labels(TransposeFormatter(), {-24, 0, 24, -0.7, -1.5, {}, 1e300, -inf}),
-              "-24|original|+24|original|-1|none|+2147483647|-2147483648");
-    EXPECT_EQ(labels(DisabledFormatter(), {1, -3, {}}), "disabled|disabled|disabled");
+    EXPECT_EQ(labels(TransposeFormatter(), {-24, 24, -0.7, {}, 1e300, -inf}),
+              "-24|+24|original|none|+2147483647|-2147483648");
+    EXPECT_EQ(labels(DisabledFormatter(), {1, {}}), "disabled|disabled");
 }
 
 TEST(ControlsBar, LaysItemsOutLeftToRight) {
@@ -97,8 +95,6 @@ TEST(ControlsBar, LaysItemsOutLeftToRight) {
     bar.layout(Size{700, 30});  // too narrow: the sliders give way first, then the steppers
     EXPECT_EQ(slider1->frame().size.width, kSliderSmallestWidth);
     EXPECT_EQ(bar.items()[4]->frame().size.width, 130.0);
-    EXPECT_EQ(bar.items()[0]->frame().size.width, kButtonWidth);
-
     // A view that fills the bar covers the whole strip when it is alone on it.
     auto view = Layer::create();
     bar.setItems({std::make_shared<CustomItem>("v", view)});
@@ -117,12 +113,8 @@ TEST(ControlsBar, TouchesGoTopMostFirstAndStayWithTheirItem) {
     s.bar.touchEnded(at(kFinger, 590));
     EXPECT_EQ(above->log, "began 50");
     EXPECT_EQ(below->log, "began 50, moved 492, ended 582");
-    // Events of a finger no item holds, and fingers landing on no item, go nowhere.
-    s.bar.touchMoved(at(kFinger2, 58));
-    s.bar.touchEnded(at(kFinger2, 58));
-    s.bar.touchBegan(at(kFinger2, 590));
+    s.bar.touchBegan(at(kFinger2, 590));  // on no item: goes nowhere
     EXPECT_EQ(s.bar.trackedTouchCount(), 0u);
-
     // A finger on an item that leaves the bar is cancelled there; its later events are dropped.
     s.bar.touchBegan(at(kFinger, 58));
     auto other = std::make_shared<Probe>("other");
@@ -130,7 +122,6 @@ TEST(ControlsBar, TouchesGoTopMostFirstAndStayWithTheirItem) {
     EXPECT_EQ(below->log.substr(below->log.rfind(',')), ", cancelled");
     s.bar.touchEnded(at(kFinger, 58));
     EXPECT_EQ(other->log, "");
-
     // A finger that begins again without ending is logged and its first touch cancelled; losing
     // every finger cancels each held touch once.
     test::LogLines logged;
@@ -152,7 +143,6 @@ TEST(ControlsSlider, DragsByTouchAndByMouseAndDrawsItsFill) {
     slider->setAction([&] { ++actions; });
     Strip s({slider}, 216.0);  // 200 points wide at x = 8; the knob runs from 9 to 191 in it
     const double span = 182.0, knob = 8.0 + 9.0 + span / 2;
-
     // Grabbing the knob off-centre drags it from where it is: no jump on touch-down. Beyond the
     // end the value stays at the maximum, and nothing is sent for no change.
     s.bar.touchBegan(at(kFinger, knob + 4));
@@ -166,25 +156,19 @@ TEST(ControlsSlider, DragsByTouchAndByMouseAndDrawsItsFill) {
     s.bar.touchEnded(at(kFinger, 1200));
     EXPECT_DOUBLE_EQ(slider->doubleValue(), 2.0);
     EXPECT_EQ(actions, 2);
-
     // The mouse: a press on the track away from the knob puts the knob there; every step sends.
     s.drag(kMouse, 8.0 + 9.0, knob, 4);
     EXPECT_DOUBLE_EQ(slider->doubleValue(), 1.0);
     EXPECT_EQ(actions, 7);
-
     // Set from code: nothing sent, the range holds, not-a-number is ignored.
     slider->setDoubleValue(5.0);
     slider->setDoubleValue(NAN);
     EXPECT_DOUBLE_EQ(slider->doubleValue(), 2.0);
     EXPECT_EQ(actions, 7);
-
     // The icon sits at the minimum end and takes no touches; the track moves right of it.
     slider->setMinimumValueAccessory(Image::create(60, 60));
-    s.tap(kFinger, 8.0 + 10.0);
-    EXPECT_DOUBLE_EQ(slider->doubleValue(), 2.0);
     s.tap(kFinger, 8.0 + 30.0 + 9.0);
     EXPECT_DOUBLE_EQ(slider->doubleValue(), 0.0);
-
     // Drawn: the track in accent red up to the knob, grey beyond it, on black.
     slider->setDoubleValue(1.0);
     Renderer renderer;
@@ -203,20 +187,15 @@ TEST(ControlsButtonsAndSegments, ActOnReleaseInside) {
     segments->setAction([&] { ++changed; });
     Strip s({button, segments});
     const double b = button->frame().midX(), seg = segments->frame().minX();
-
     s.bar.touchBegan(at(kFinger, b));
     EXPECT_TRUE(button->isHighlighted());
     s.bar.touchMoved(at(kFinger, 400));  // dragged off: no longer lit, and no press
     EXPECT_FALSE(button->isHighlighted());
     s.bar.touchEnded(at(kFinger, 400));
-    s.bar.touchBegan(at(kMouse, b));
-    s.bar.touchCancelled(at(kMouse, b));
     EXPECT_EQ(pressed, 0);
     s.tap(kMouse, b);
     EXPECT_EQ(pressed, 1);
-
-    // A tap on segment 2 selects it and sends; a drag from 3 to 1 changes nothing; tapping the
-    // selected segment again sends again.
+    // A tap selects and sends (again on the selected one); a drag from 3 to 1 changes nothing.
     s.tap(kFinger, seg + kSegmentWidth * 2.5);
     EXPECT_EQ(segments->selectedSegment(), 2);
     s.drag(kFinger, seg + kSegmentWidth * 3.5, seg + kSegmentWidth * 1.5);
@@ -226,7 +205,7 @@ TEST(ControlsButtonsAndSegments, ActOnReleaseInside) {
     EXPECT_EQ(changed, 2);
 }
 
-TEST(ControlsStepper, StepsWithinItsRangeAndIsDrawnWithItsLabel) {
+TEST(ControlsStepper, StepsWithinItsRange) {
     auto transpose = std::make_shared<Stepper>("t", std::make_unique<TransposeFormatter>());
     transpose->setMinValue(-24);
     transpose->setMaxValue(24);
@@ -236,21 +215,17 @@ TEST(ControlsStepper, StepsWithinItsRangeAndIsDrawnWithItsLabel) {
     disabled->setMinValue(1);
     int sent = 0;
     transpose->setAction([&] { ++sent; });
-    auto slices = std::make_shared<Stepper>("s", std::make_unique<SlicesFormatter>());
-    slices->setValue(1);
     auto button = std::make_shared<Button>("b");
     button->setImage(reverbIcon(0.0));  // a white dot in the middle
-    Strip s({transpose, disabled, slices, button}, 800.0);
+    Strip s({transpose, disabled, button}, 800.0);
     const double minus = transpose->frame().minX() + kStepperArrowWidth / 2;
     const double plus = transpose->frame().maxX() - kStepperArrowWidth / 2;
-
     s.tap(kFinger, plus);
     s.tap(kMouse, minus);
     s.tap(kMouse, minus);
     EXPECT_EQ(transpose->label(), "-1");
     EXPECT_EQ(sent, 3);
-    s.tap(kFinger, transpose->frame().midX());  // the label itself does nothing
-    s.drag(kFinger, plus, minus);               // released on the other arrow: nothing
+    s.drag(kFinger, plus, minus);  // released on the other arrow: nothing
     EXPECT_EQ(sent, 3);
     transpose->setValue(-24);  // no wrapping at the ends
     s.tap(kFinger, minus);
@@ -260,23 +235,9 @@ TEST(ControlsStepper, StepsWithinItsRangeAndIsDrawnWithItsLabel) {
     s.tap(kFinger, disabled->frame().minX() + 5);
     s.tap(kFinger, disabled->frame().maxX() - 5);
     EXPECT_EQ(disabled->value(), 1.0);
-    EXPECT_EQ(disabled->label(), "disabled");
-
-    // Drawn: the button's image on its bezel (white 0.21); the label "auto slice" between the
-    // arrows, within the strip's middle band.
+    // Drawn: the button's image on its bezel (white 0.21).
     Renderer renderer;
     renderer.render(*s.bar.layer(), 2.0, 0.0);
     EXPECT_EQ(renderer.pixelAtPoint(button->frame().midX(), 15), (Rgba8{255, 255, 255, 255}));
     EXPECT_EQ(renderer.pixelAtPoint(button->frame().midX() - 10, 15).r, 53);
-    const Rect f = slices->frame();
-    int inked = 0;
-    for (double x = f.minX() + kStepperArrowWidth; x < f.maxX() - kStepperArrowWidth; x += 0.5) {
-        for (double y = 0.25; y < 30; y += 0.5) {
-            if (renderer.pixelAtPoint(x, y).r > 200) {
-                ++inked;
-                EXPECT_TRUE(y > 7.0 && y < 23.0) << y;
-            }
-        }
-    }
-    EXPECT_GT(inked, 50);
 }

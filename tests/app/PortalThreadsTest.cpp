@@ -1,6 +1,5 @@
-// The desktop portal client against a real session bus: a dbus-daemon started here (stopped by its
-// PID) and a small portal of our own on it, written with GDBus, that answers the file chooser and
-// the appearance setting as the desktop's portal does.
+// The portal client on a dbus-daemon started here (stopped by its PID), with a GDBus portal of
+// ours.
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -115,7 +114,6 @@ public:
         g_main_context_unref(context_);
     }
 
-    // The desktop changes a setting (any thread: GDBus connections are thread-safe).
     void setScheme(const char* nameSpace, guint32 value) {
         if (std::strcmp(nameSpace, "org.freedesktop.appearance") == 0) scheme_ = value;
         g_dbus_connection_emit_signal(
@@ -125,8 +123,7 @@ public:
             nullptr);
     }
 
-    // How the next OpenFile ends: 0 chosen (this uri), 1 cancelled, 2 failed. Returns the last
-    // OpenFile's arguments as GVariant prints them.
+    // The next OpenFile: 0 chosen (uri), 1 cancelled, 2 failed. Returns the last one's arguments.
     std::string answer(guint32 code, std::string uri = {}) {
         std::lock_guard lock(mutex_);
         code_ = code;
@@ -268,8 +265,7 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
         e.key.keysym.mod = mod;
         SDL_PushEvent(&e);
     };
-    // Each stage waits for the one before to show: the desktop turns light, a file is chosen,
-    // the help opens with F1, closes with Escape, opens with ? and closes again.
+    // Stages: the desktop turns light, a file is chosen, help F1/Escape, ?/Escape.
     int stage = 0;
     app.setFrameHook([&](Application& a, int) {
         if (stage == 0) {

@@ -55,7 +55,6 @@ protected:
     }
     const Touch& touch(std::size_t batch) const { return batches.at(batch).second.at(0); }
     TouchId id(std::size_t batch) const { return touch(batch).identity; }
-
     std::vector<std::pair<TouchPhase, std::vector<Touch>>> batches;
     StripInput input{[this](TouchPhase phase, const std::vector<Touch>& touches) {
         batches.emplace_back(phase, touches);
@@ -72,14 +71,12 @@ TEST_F(StripInputTest, FingersKeepOneIdentityForTheirLifeInStripPoints) {
     }
     using enum TouchPhase;
     ASSERT_EQ(phases(), (Phases{Began, Began, Moved, Ended, Ended}));
-    for (const auto& b : batches) ASSERT_EQ(b.second.size(), 1u);
     const TouchId a = id(0), b = id(1);
     EXPECT_TRUE(a != kNoTouch && b != kNoTouch && a != b);
     EXPECT_EQ((std::vector{id(2), id(3), id(4)}), (std::vector{a, b, a}));
     EXPECT_NEAR(touch(0).location.y, 14.0, 1e-2);
     EXPECT_NEAR(touch(2).location.x, 150.0, 1e-3);
     EXPECT_NEAR(touch(2).previousLocation.x, 125.0, 1e-3);
-
     // SDL numbers fingers again from 1: the new finger is a new touch.
     input.handleEvent(finger(SDL_FINGERDOWN, 1, 0.5f, 0.95f), 0);
     EXPECT_TRUE(id(5) != a && id(5) != b);
@@ -87,20 +84,17 @@ TEST_F(StripInputTest, FingersKeepOneIdentityForTheirLifeInStripPoints) {
 
 TEST_F(StripInputTest, OnlyFingersThatLandOnTheStripPlayAndTheyStayOnIt) {
     // Down on the picture: not a touch, nor are its motion and lift.
-    input.handleEvent(finger(SDL_FINGERDOWN, 4, 0.5f, 0.5f), 0);
-    input.handleEvent(finger(SDL_FINGERMOTION, 4, 0.5f, 0.97f), 0);
-    input.handleEvent(finger(SDL_FINGERUP, 4, 0.5f, 0.97f), 0);
-    EXPECT_TRUE(batches.empty());
+    for (Uint32 type : {SDL_FINGERDOWN, SDL_FINGERMOTION, SDL_FINGERUP}) {
+        input.handleEvent(finger(type, 4, 0.5f, type == SDL_FINGERDOWN ? 0.5f : 0.97f), 0);
+    }
     // From the strip up over the picture and past the right edge: clamped to the strip.
     input.handleEvent(finger(SDL_FINGERDOWN, 5, 0.5f, 0.97f), 0);
     input.handleEvent(finger(SDL_FINGERMOTION, 5, 1.2f, 0.1f), 0);
     ASSERT_EQ(batches.size(), 2u);
     EXPECT_EQ(touch(1).location, (Point{500.0, 30.0}));
-    // Another window's finger is not ours.
-    SDL_Event other = finger(SDL_FINGERDOWN, 6, 0.5f, 0.97f);
+    SDL_Event other = finger(SDL_FINGERDOWN, 6, 0.5f, 0.97f);  // another window's
     other.tfinger.windowID = kWindow + 1;
     EXPECT_FALSE(input.handleEvent(other, 0));
-    EXPECT_EQ(batches.size(), 2u);
 }
 
 TEST_F(StripInputTest, MouseIsAFingerAndTouchMadeMouseEventsAreDropped) {
@@ -116,8 +110,6 @@ TEST_F(StripInputTest, MouseIsAFingerAndTouchMadeMouseEventsAreDropped) {
     }
     using enum TouchPhase;
     ASSERT_EQ(phases(), (Phases{Began, Moved, Ended}));
-    EXPECT_EQ(id(0), id(2));
-    EXPECT_EQ(touch(0).location, (Point{50.0, 10.0}));
     EXPECT_EQ(touch(1).location, (Point{70.0, 10.0}));
 }
 
@@ -127,17 +119,11 @@ TEST_F(StripInputTest, ShiftClickLeavesAHeldFingerUntilClickedAgain) {
     const TouchId held = id(0);
     ASSERT_EQ(input.heldFingers().size(), 1u);
     EXPECT_NEAR(input.heldFingers()[0].x, 100.0, 1e-9);
-    EXPECT_EQ(input.location(held), input.heldFingers()[0]);
-
-    // A plain drag elsewhere is a second finger: the two ends of a loop.
-    input.handleEvent(mouse(SDL_MOUSEBUTTONDOWN, 600, 540), 0);
-    input.handleEvent(mouse(SDL_MOUSEMOTION, 640, 540), 0);
-    input.handleEvent(mouse(SDL_MOUSEBUTTONUP, 640, 540), 0);
-    ASSERT_EQ(batches.size(), 4u);
+    // A plain click elsewhere is a second finger: the two ends of a loop.
+    click(600, 540);
+    ASSERT_EQ(batches.size(), 3u);
     EXPECT_NE(id(1), held);
-    EXPECT_EQ(id(3), id(1));
     EXPECT_EQ(input.touchCount(), 1u);
-
     // A click on the marker lifts the held finger, even dragged, and plays nothing else.
     batches.clear();
     input.handleEvent(mouse(SDL_MOUSEBUTTONDOWN, 206, 530), 0);
@@ -153,43 +139,31 @@ TEST_F(StripInputTest, FocusLossCancelsTheFingersDownAtOnceButNotTheHeldOne) {
     click(200, 540, KMOD_LSHIFT);                                  // held
     input.handleEvent(finger(SDL_FINGERDOWN, 1, 0.6f, 0.97f), 0);  // a finger
     input.handleEvent(mouse(SDL_MOUSEBUTTONDOWN, 900, 540), 0);    // the mouse
-    EXPECT_EQ(input.touchCount(), 3u);
     loseFocus();
     ASSERT_EQ(batches.size(), 4u);
     EXPECT_EQ(batches[3].first, TouchPhase::Cancelled);
-    std::vector<TouchId> cancelled, began{id(1), id(2)};
-    for (const Touch& t : batches[3].second) cancelled.push_back(t.identity);
-    std::ranges::sort(cancelled);
-    std::ranges::sort(began);
-    EXPECT_EQ(cancelled, began);
+    EXPECT_EQ(batches[3].second.size(), 2u);
     EXPECT_EQ(input.touchCount(), 1u);
-    EXPECT_TRUE(input.location(id(0)).has_value());
-
-    // What the cancelled fingers still send plays nothing, nor does a second focus loss; a new
-    // click plays again. A bar switch lifts the held finger too.
-    input.handleEvent(finger(SDL_FINGERMOTION, 1, 0.7f, 0.97f), 0);
+    EXPECT_TRUE(input.location(id(0)).has_value());  // the held one
+    // What the cancelled fingers still send plays nothing, nor does a second focus loss.
     input.handleEvent(finger(SDL_FINGERUP, 1, 0.7f, 0.97f), 0);
-    input.handleEvent(mouse(SDL_MOUSEMOTION, 950, 540), 0);
     input.handleEvent(mouse(SDL_MOUSEBUTTONUP, 950, 540), 0);
     loseFocus();
     EXPECT_EQ(batches.size(), 4u);
-    input.handleEvent(mouse(SDL_MOUSEBUTTONDOWN, 100, 540), 0);
+    input.handleEvent(mouse(SDL_MOUSEBUTTONDOWN, 100, 540), 0);  // a new click plays again
     ASSERT_EQ(batches.size(), 5u);
-    EXPECT_EQ(batches[4].first, TouchPhase::Began);
-    input.cancelAll();
+    input.cancelAll();  // a bar switch lifts the held finger too
     EXPECT_EQ(batches.back().second.size(), 2u);
     EXPECT_EQ(input.touchCount(), 0u);
 }
 
 TEST_F(StripInputTest, ResizedWindowMovesTheStrip) {
     input.setGeometry(600.0, 300.0, 3.0);  // the bottom 90 units, 200 x 30 points
-    EXPECT_DOUBLE_EQ(input.stripWidth(), 200.0);
     EXPECT_FALSE(input.onStrip(10.0, 209.0));
     EXPECT_TRUE(input.onStrip(10.0, 210.0));
     input.handleEvent(mouse(SDL_MOUSEBUTTONDOWN, 300, 300 - 45), 0);
     ASSERT_EQ(batches.size(), 1u);
     EXPECT_EQ(touch(0).location, (Point{100.0, 15.0}));
-
     // A window lower than the strip is all strip; nonsense sizes are refused.
     input.setGeometry(600.0, 40.0, 2.0);
     EXPECT_DOUBLE_EQ(input.stripHeight(), 20.0);

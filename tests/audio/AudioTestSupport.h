@@ -13,6 +13,7 @@
 #include "audio/AudioGraph.h"
 #include "display/MainView.h"
 #include "support/RealtimeGuard.h"
+#include "support/ScopedDriver.h"
 
 namespace vornik::test {
 
@@ -29,8 +30,7 @@ struct SineSource {
     }
 };
 
-// Reproducible noise in [-amplitude, amplitude), different on the two channels, a function of
-// the frame number only (the same stream whatever the call sizes).
+// Reproducible noise in [-amplitude, amplitude), different per channel, whatever the call sizes.
 struct NoiseSource {
     float amplitude = 0.25f;
     std::uint64_t frame = 0;
@@ -68,10 +68,28 @@ inline double rms(const std::vector<float>& v, std::size_t from = 0, std::size_t
 
 inline double decibels(double ratio) { return 20.0 * std::log10(ratio); }
 
+// A steady tone's frequency in Hz: the median time between its rising zero crossings
+// (interpolated between frames; a dropout does not move it), over every `stride`-th value of `x`
+// (2 reads one channel of interleaved stereo).
+inline double toneFrequency(const std::vector<float>& x, double rate, std::size_t stride = 1) {
+    std::vector<double> crossings, periods;
+    for (std::size_t i = stride; i < x.size(); i += stride) {
+        const float a = x[i - stride], b = x[i];
+        if (a < 0.0f && b >= 0.0f)
+            crossings.push_back(static_cast<double>(i / stride - 1) + a / (a - b));
+    }
+    for (std::size_t i = 1; i < crossings.size(); ++i)
+        periods.push_back(crossings[i] - crossings[i - 1]);
+    if (periods.empty()) return 0.0;
+    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+    return rate / periods[periods.size() / 2];
+}
+
 inline bool allFinite(const Stereo& s) {
-    auto finite = [](float x) { return std::isfinite(x); };
-    return std::all_of(s.left.begin(), s.left.end(), finite) &&
-           std::all_of(s.right.begin(), s.right.end(), finite);
+    auto finite = [](const std::vector<float>& v) {
+        return std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); });
+    };
+    return finite(s.left) && finite(s.right);
 }
 
 inline void expectRealtime(const RealtimeCounts& counts) {
@@ -117,11 +135,5 @@ inline void holdTape(MainView& m, std::size_t i, double rate, double pos = 0.0) 
     v.setPos(pos);
     v.setActive(true);
 }
-
-// Sets SDL_AUDIODRIVER while alive; tests never use a real sound card, so it goes back to dummy.
-struct ScopedDriver {
-    explicit ScopedDriver(const char* name) { setenv("SDL_AUDIODRIVER", name, 1); }
-    ~ScopedDriver() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
-};
 
 }  // namespace vornik::test

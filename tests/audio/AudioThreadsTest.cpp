@@ -3,9 +3,11 @@
 // the audio callback neither allocates nor locks is here too; the threading tests leave it to it.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -67,10 +69,15 @@ void moveControls(MainView& m, std::mt19937& rng) {
 
 TEST(Realtime, TheAudioCallbackNeitherAllocatesNorLocks) {
     // The whole callback (mixer, every mode, every effect on) in ragged calls, with the controls
-    // moving and the sample replaced between calls as the main thread does it.
+    // moving, the sample replaced between calls as the main thread does it, and a take of the
+    // output running, hits marked.
     View v;
     MainView& m = v.view;
     setEffects(m.audioGraph(), true);
+    const auto takes =
+        std::filesystem::temp_directory_path() / ("vornik-rt-" + std::to_string(getpid()));
+    m.outputRecorder().setTakesDirectory(takes);
+    ASSERT_TRUE(m.outputRecorder().start());
     std::mt19937 rng(3);
     RealtimeCounts counts;
     std::vector<float> left(4096), right(4096);
@@ -92,12 +99,17 @@ TEST(Realtime, TheAudioCallbackNeitherAllocatesNorLocks) {
             }
         }
         moveControls(m, rng);
+        m.outputRecorder().markCue();
         RealtimeScope scope;
         for (int n : {1, 63, 64, 65, 1000, 7, 4096}) m.renderOutput(left.data(), right.data(), n);
         counts.allocations += scope.counts().allocations;
         counts.locks += scope.counts().locks;
     }
     expectRealtime(counts);
+    m.outputRecorder().stop();
+    m.outputRecorder().waitFinished();
+    EXPECT_EQ(m.outputRecorder().lastTake().frames, 30u * 5296);
+    std::filesystem::remove_all(takes);
 }
 
 TEST(AudioThreads, ControlsMoveWhileTheViewRenders) {

@@ -44,7 +44,6 @@ void setUp(Strip& strip, int mode) {
     strip.view.renderWaveform();
     strip.view.setNumSlices(6);  // rebuilds in slicer mode, shows the markers in every mode
     const float h = static_cast<float>(kHeight);
-
     switch (mode) {
         case Playhead::kSlicer:
             strip.startVoice(0, mode, at(80), 1.0);

@@ -1,5 +1,5 @@
-// The per-frame update: the construction state, the first measurement of the strip, the voices'
-// layers and their switch-off, the slice flashes, the oscilloscope, the meter and the tick.
+// The per-frame update: the first measurement, the voices' layers and their switch-off, the slice
+// flashes, the oscilloscope, the meter and freeing replaced samples.
 
 #include <gtest/gtest.h>
 
@@ -23,13 +23,10 @@ Opacities opacities(MainView& view, std::size_t voice) {
             l.regionLayer->opacity()};
 }
 
-// A capture source that delivers what the test hands it: a square wave at `level`.
+// A capture source fed by the test: a square wave at `level`.
 class HandFedSource final : public CaptureSource {
 public:
-    bool start(CaptureSink& sink) override {
-        sink_ = &sink;
-        return true;
-    }
+    bool start(CaptureSink& sink) override { return (sink_ = &sink); }
     void stop() override { sink_ = nullptr; }
     void feed(float level, std::size_t frames) {
         std::vector<float> block(frames * 2);
@@ -41,83 +38,38 @@ private:
     CaptureSink* sink_ = nullptr;
 };
 
-// 68,500 frames of a quiet constant: 100 frames per point on a 685-point strip.
+// 100 frames per point on a 685-point strip.
 std::unique_ptr<SampleSnapshot> hundredPerPoint() {
     return test::snapshotOf(std::vector<float>(68500, 0.1f));
 }
 
 }  // namespace
 
-TEST(DisplayUpdate, ConstructionLeavesEverythingTransparentAndTheHintCentred) {
-    Strip strip(685, 30);
-    for (std::size_t i = 0; i < kVoiceCount; ++i) {
-        EXPECT_EQ(opacities(strip.view, i), (Opacities{0, 0, 0, 0})) << i;
-    }
-    EXPECT_EQ(strip.view.meterLayer()->opacity(), 0.0f);
-    EXPECT_EQ(strip.view.looperAlert()->opacity(), 0.0f);
-    EXPECT_TRUE(strip.view.oscLayer()->path().isEmpty());
-    EXPECT_TRUE(strip.markers().empty());
-    EXPECT_TRUE(strip.bars().empty());
-    EXPECT_EQ(strip.view.touchBarSize(), (Point{0, 0}));
-    // The hint shown: its light pixels (the text) lie in the box (y 4..26), about its centre.
-    strip.view.update();
-    {
-        TransactionScope quiet(true);
-        strip.view.looperAlert()->setOpacity(1.0f);
-    }
-    Renderer renderer;
-    const Image& image = renderer.render(*strip.view.layer(), 2.0, strip.clock.now());
-    int minX = image.width(), maxX = -1, minY = image.height(), maxY = -1, count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y).r <= 128) continue;
-            ++count;
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
-        }
-    }
-    ASSERT_GT(count, 500);
-    EXPECT_GE(minX, (342.5 - 110) * 2);
-    EXPECT_LE(maxX, (342.5 + 110) * 2);
-    EXPECT_NEAR((minX + maxX) / 2.0, 342.5 * 2, 4.0);
-    EXPECT_GE(minY, 4 * 2);
-    EXPECT_LE(maxY, 26 * 2);
-    EXPECT_NEAR((minY + maxY) / 2.0, 30.0, 8.0);
-}
-
 TEST(DisplayUpdate, FirstTickMeasuresTheStripAndResizesRelayOut) {
     Strip strip(685, 30);
+    EXPECT_EQ(strip.view.meterLayer()->opacity(), 0.0f);
+    EXPECT_EQ(strip.view.looperAlert()->opacity(), 0.0f);
     strip.load(test::snapshotOf(test::sine(44100, 100, 0.5f)));
     strip.view.setNumSlices(4);
-    struct Case {
-        double width;
-        std::size_t bars;
-        double marker1;
-    } sizes[] = {{685, 228, 171.25}, {1004, 335, 251.0}};  // 334.67 bars rounded
-    strip.view.setPresentationTime(0.0);                   // the tick's stored value: no update
+    strip.view.setPresentationTime(0.0);  // the tick's stored value: no update
     EXPECT_EQ(strip.view.touchBarSize().x, 0.0);
-    for (const Case& s : sizes) {
-        SCOPED_TRACE(s.width);
-        strip.resize(s.width, 30);
+    for (auto [width, bars, marker1] : {std::tuple{685.0, 228u, 171.25}, {1004.0, 335u, 251.0}}) {
+        SCOPED_TRACE(width);
+        strip.resize(width, 30);
         strip.view.setPresentationTime(1.0);  // any other value runs one update
-        EXPECT_EQ(strip.view.touchBarSize(), (Point{s.width, 30}));
+        EXPECT_EQ(strip.view.touchBarSize(), (Point{width, 30}));
         for (const LayerPtr& l : {strip.view.waveform(), strip.view.markersLayer(),
                                   strip.view.highlightsLayer(), LayerPtr(strip.view.oscLayer())}) {
-            EXPECT_EQ(l->frame(), Rect::make(0, 0, s.width, 30));
+            EXPECT_EQ(l->frame(), Rect::make(0, 0, width, 30));
         }
-        EXPECT_EQ(strip.view.looperAlert()->position(), (Point{s.width / 2, 15}));
-        EXPECT_EQ(strip.bars().size(), s.bars);
+        EXPECT_EQ(strip.view.looperAlert()->position(), (Point{width / 2, 15}));
+        EXPECT_EQ(strip.bars().size(), bars);
         ASSERT_EQ(strip.markers().size(), 4u);
-        EXPECT_DOUBLE_EQ(strip.markers()[1]->position().x, s.marker1);
-        EXPECT_DOUBLE_EQ(strip.highlights()[1]->bounds().size.width, s.marker1);
-
-        // Same width: nothing is redrawn.
-        const LayerPtr bar = strip.bars()[0], marker = strip.markers()[0];
-        strip.view.update();
+        EXPECT_DOUBLE_EQ(strip.markers()[1]->position().x, marker1);
+        EXPECT_DOUBLE_EQ(strip.highlights()[1]->bounds().size.width, marker1);
+        const LayerPtr bar = strip.bars()[0];
+        strip.view.update();  // same width: nothing is redrawn
         EXPECT_EQ(strip.bars()[0], bar);
-        EXPECT_EQ(strip.markers()[0], marker);
     }
 }
 
@@ -129,14 +81,11 @@ TEST(DisplayUpdate, VoiceLayersFollowTheVoicesInEachMode) {
     Playhead& bow = strip.startVoice(2, Playhead::kBow, 1000.0, 0.25);
     bow.setBowPos(2000.0);
     strip.startVoice(3, Playhead::kTape, 68500.0, 1.0);
-    // An inactive voice whose layers were left visible goes dark.
-    auto& stale = strip.view.voiceLayers(4);
+    auto& stale = strip.view.voiceLayers(4);  // inactive, left visible: goes dark
     for (const LayerPtr& l : {stale.cursor, stale.bowCursor, stale.speedLayer, stale.regionLayer}) {
         l->setOpacity(1.0f);
     }
     strip.view.update();
-
-    // Looper at full level: region box 0.6; bow: a second cursor; tape: speed bar 0.8, no box.
     const Opacities expected[] = {
         {0.5f, 0, 0, 0}, {1.0f, 0, 0, 0.6f}, {0.25f, 0.25f, 0, 0.15f}, {1.0f, 0, 0.8f, 0}, {}};
     const double x[] = {171.25, 342.5, 10, 685};
@@ -145,18 +94,14 @@ TEST(DisplayUpdate, VoiceLayersFollowTheVoicesInEachMode) {
         EXPECT_EQ(strip.view.voiceLayers(v).cursor->position(), (Point{x[v], 0})) << v;
     }
     EXPECT_EQ(strip.view.voiceLayers(2).bowCursor->position(), (Point{20, 0}));
-
-    // A voice that changes mode keeps its bow cursor as it was outside bow mode.
-    bow.setMode(Playhead::kSlicer);
+    bow.setMode(Playhead::kSlicer);  // the bow cursor stays as it was outside bow mode
     strip.view.update();
     EXPECT_EQ(opacities(strip.view, 2), (Opacities{0.25f, 0.25f, 0, 0}));
-
-    // The changes are immediate even on layers already on screen.
+    // Immediate even on layers already on screen.
     Renderer renderer;
     renderer.render(*strip.view.layer(), 1.0, strip.clock.now());
     strip.view.playheads()[1].setEnvelope(0.5);
     strip.view.update();
-    EXPECT_EQ(strip.view.voiceLayers(1).cursor->presentationOpacity(strip.clock.now()), 0.5f);
     EXPECT_EQ(strip.view.voiceLayers(1).regionLayer->presentationOpacity(strip.clock.now()), 0.3f);
 }
 
@@ -168,20 +113,15 @@ TEST(DisplayUpdate, VoicesSwitchOffOnlyWhenReleasedAndSilent) {
     Playhead& fading = strip.startVoice(2, Playhead::kSlicer, 100.0, 0.3);
     fading.setFadeOut(true);
     strip.view.update();
-    EXPECT_TRUE(released.active());  // not yet silent
-    EXPECT_TRUE(fading.active());
-
+    EXPECT_TRUE(released.active() && fading.active());  // not yet silent
     released.setEnvelope(0.0);
     fading.setEnvelope(0.0);
     strip.view.update();
-    EXPECT_FALSE(released.active());
-    EXPECT_FALSE(fading.active());
-    // Silent, but its finger is down and no fade was asked: still playing, cursor and bar at 0.
-    EXPECT_TRUE(held.active());
-    EXPECT_EQ(opacities(strip.view, 1), (Opacities{0, 0, 0, 0}));
-
-    // A switched-off voice keeps its layers for that call (the bow cursor, untouched outside bow
-    // mode, even longer) and goes dark in the next.
+    EXPECT_FALSE(released.active() || fading.active());
+    EXPECT_TRUE(held.active());  // silent, but its finger is down
+    EXPECT_EQ(opacities(strip.view, 1), Opacities{});
+    // A switched-off voice keeps its layers for that call (the bow cursor outside bow mode) and
+    // goes dark in the next.
     Playhead& bow = strip.startVoice(3, Playhead::kBow, 100.0, 0.5, kNoTouch);
     strip.view.update();
     bow.setMode(Playhead::kSlicer);
@@ -190,26 +130,16 @@ TEST(DisplayUpdate, VoicesSwitchOffOnlyWhenReleasedAndSilent) {
     EXPECT_FALSE(bow.active());
     EXPECT_EQ(opacities(strip.view, 3), (Opacities{0, 0.5f, 0, 0}));
     strip.view.update();
-    EXPECT_EQ(opacities(strip.view, 3), (Opacities{0, 0, 0, 0}));
-
-    // A load that failed after the fade-out began leaves no file (length 0): the cursors stay
-    // put, the opacities and the switch-off go on.
+    EXPECT_EQ(opacities(strip.view, 3), Opacities{});
+    // No file (length 0): the cursors stay put, the switch-off goes on.
     Playhead& v = strip.startVoice(4, Playhead::kBow, 6850.0, 1.0);
-    v.setBowPos(13700.0);
     strip.view.update();
-    const auto& layers = strip.view.voiceLayers(4);
-    EXPECT_EQ(layers.cursor->position(), (Point{68.5, 0}));
-    EXPECT_EQ(layers.bowCursor->position(), (Point{137, 0}));
     strip.load(std::make_unique<SampleSnapshot>());
     v.setPos(30000.0);
-    v.setEnvelope(0.5);
+    v.setEnvelope(0.0);
     v.setFadeOut(true);
     strip.view.update();
-    EXPECT_EQ(layers.cursor->position(), (Point{68.5, 0}));
-    EXPECT_EQ(layers.bowCursor->position(), (Point{137, 0}));
-    EXPECT_EQ(opacities(strip.view, 4), (Opacities{0.5f, 0.5f, 0, 0.3f}));
-    v.setEnvelope(0.0);
-    strip.view.update();
+    EXPECT_EQ(strip.view.voiceLayers(4).cursor->position(), (Point{68.5, 0}));
     EXPECT_FALSE(v.active());
 }
 
@@ -220,22 +150,18 @@ TEST(DisplayUpdate, SliceFlashesDecayPerFrame) {
     Slice& slice = strip.view.slices()[1];
     const LayerPtr& highlight = strip.view.sliceLayers()[1].highlight;
     slice.highlightOpacity = 1.0f;  // as a slicer touch flashes it
-
     for (const float e : {0.4185f, 0.3892f, 0.3620f}) {
         strip.view.update();
         EXPECT_NEAR(highlight->opacity(), e, 0.0001);
     }
-    EXPECT_EQ(strip.view.sliceLayers()[0].highlight->opacity(), 0.0f);  // not flashed
-
-    // Once the level is at or below 0.01 the layer keeps the last opacity it was given.
+    EXPECT_EQ(strip.view.sliceLayers()[0].highlight->opacity(), 0.0f);
+    // At or below 0.01 the layer keeps the last opacity it was given.
     int frames = 3;
     for (; slice.highlightOpacity > 0.01f; ++frames) strip.view.update();
     EXPECT_EQ(frames, 64);
     const float last = highlight->opacity();
-    EXPECT_NEAR(last, 0.45 * std::pow(0.93f, 63), 1e-4);
-    for (int i = 0; i < 5; ++i) strip.view.update();
+    strip.view.update();
     EXPECT_EQ(highlight->opacity(), last);
-
     // A list rebuilt without being shown has no layers to flash: nothing breaks.
     strip.view.createSlices();
     strip.view.slices()[0].highlightOpacity = 1.0f;
@@ -247,27 +173,22 @@ TEST(DisplayUpdate, OscilloscopeTracesTheLatestCaptureAndTheMeterTheInput) {
     Strip strip(1004, 30);
     strip.view.update();
     EXPECT_TRUE(strip.view.oscLayer()->path().isEmpty());  // no capture yet
-
     std::vector<float> left(1024, 0.0f), right(1024, 0.0f);
     left[0] = right[0] = 1.0f;  // a full-scale sum of 2.0 at the first point
     left[512] = -0.5f;
     right[1023] = 0.25f;
     strip.capture(left, right);
     strip.view.update();
-    EXPECT_FALSE(strip.view.oscNewData());
     strip.view.update();  // no new capture: the trace stays as drawn
-
     const auto& points = strip.view.oscLayer()->path().elements();
     ASSERT_EQ(points.size(), 1024u);
     EXPECT_EQ(points[0].op, Path::Op::Move);
     EXPECT_EQ(points[0].points[0], (Point{0.0, 37.5}));
     EXPECT_EQ(points[1].op, Path::Op::Line);
-    EXPECT_EQ(points[1].points[0], (Point{1004.0 / 1024.0, 15.0}));
     EXPECT_EQ(points[512].points[0], (Point{512 * 1004.0 / 1024.0, 15.0 - 5.625}));
     EXPECT_EQ(points[1023].points[0], (Point{1023.0 * 1004.0 / 1024.0, 15.0 + 2.8125}));
-
-    // While recording the trace is cleared and not redrawn, and the meter disc, centred, grows
-    // with the input level (5 points at silence, 3005 at 0 dB).
+    // Recording clears the trace; the centred meter disc grows with the input level (5 points at
+    // silence, 3005 at 0 dB).
     test::TempDir dir;
     auto source = std::make_unique<HandFedSource>();
     HandFedSource* input = source.get();
@@ -279,17 +200,15 @@ TEST(DisplayUpdate, OscilloscopeTracesTheLatestCaptureAndTheMeterTheInput) {
     strip.view.update();
     EXPECT_NEAR(meter.bounds().size.width, 5.0, 0.001);
     strip.capture(std::vector<float>(1024, 0.1f), std::vector<float>(1024, 0.1f));
-    input->feed(1.0f, 4410);  // a full-scale square
+    input->feed(1.0f, 4410);
     strip.view.update();
     EXPECT_TRUE(strip.view.oscLayer()->path().isEmpty());
     EXPECT_NEAR(meter.bounds().size.width, 3005.0, 0.01);
     EXPECT_EQ(meter.position(), (Point{502, 15}));
-    EXPECT_EQ(meter.bounds().size.height, meter.bounds().size.width);
-    EXPECT_EQ(meter.cornerRadius(), meter.bounds().size.width * 0.5);
-    input->feed(0.5f, 4410);  // half scale: about -6 dB
+    EXPECT_EQ(meter.cornerRadius(), meter.bounds().size.height * 0.5);
+    input->feed(0.5f, 4410);  // about -6 dB
     strip.view.update();
     EXPECT_NEAR(meter.bounds().size.width, 1505.0, 0.5);
-
     // After recording the waiting capture is drawn and the meter is left as it is.
     strip.view.setRecording(false);  // as recordingEnd does first
     input->feed(1.0f, 4410);
@@ -298,7 +217,6 @@ TEST(DisplayUpdate, OscilloscopeTracesTheLatestCaptureAndTheMeterTheInput) {
     ASSERT_EQ(strip.view.oscLayer()->path().size(), 1024u);
     EXPECT_FLOAT_EQ(strip.view.oscLayer()->path().elements()[5].points[0].y, 15.0f + 0.2f * 11.25f);
     strip.view.recorder().stop();
-
 }
 
 TEST(DisplayUpdate, AReplacedSampleIsFreedAtTheNextFrameNotTheNextLoad) {

@@ -14,25 +14,27 @@ using test::snapshotOf;
 
 namespace {
 
-void renderFrames(Mixer& m, int frames, std::vector<float>* left = nullptr) {
+// The left channel of `frames` rendered frames.
+std::vector<float> renderFrames(Mixer& m, int frames) {
     std::vector<float> l(frames), r(frames);
     m.renderAudio(l.data(), r.data(), frames);
-    if (left) *left = l;
+    return l;
 }
 
-Playhead& startLooper(Mixer& m, double start, double end) {
-    Playhead& v = m.playheads()[3];
-    v.setMode(Playhead::kLooper);
-    v.setFadeOut(false);
+// A held voice in `mode` at `pos`, envelope `e`, every field first and `active` last.
+Playhead& start(Mixer& m, std::size_t i, int mode, double pos, double end, double e) {
+    Playhead& v = m.playheads()[i];
+    v.setMode(mode);
     v.setTouchid(42);
     v.setAmp(0.9f);
-    v.setEnvelope(1.0);
+    v.setEnvelope(e);
     v.setRate(1.0);
-    v.setPos(start);
-    v.setFrameStart(start);
+    v.setPos(pos);
+    v.setFrameStart(pos);
     v.setFrameEnd(end);
-    v.setLooperPos(0.0);
     v.setLooperCrossfade(Mixer::kLooperIdle);
+    v.setBowAmp(0.0);
+    v.setBowPos(pos - 0.08 * 48000);
     v.setActive(true);
     return v;
 }
@@ -42,9 +44,8 @@ Playhead& startLooper(Mixer& m, double start, double end) {
 TEST(Looper, CrossfadeAtTheLoopPointHandsOverAfterAbout240Frames) {
     Mixer m;
     m.sample().publish(snapshotOf(ramp(10000, 1e-4f)));
-    Playhead& v = startLooper(m, 1000, 2000);
+    Playhead& v = start(m, 3, Playhead::kLooper, 1000, 2000, 1.0);
     v.setPos(1990);
-
     int frame = 0;
     while (v.looperCrossfade() == Mixer::kLooperIdle && frame < 100) {
         renderFrames(m, 1);
@@ -53,14 +54,9 @@ TEST(Looper, CrossfadeAtTheLoopPointHandsOverAfterAbout240Frames) {
     EXPECT_GT(v.pos(), 2000.0);
     EXPECT_EQ(v.looperPos(), 1000.0);
     EXPECT_EQ(v.looperCrossfade(), 0.0);
-
     // The first crossfade frame still gives the second head weight 0: exactly the main head.
-    std::vector<float> out;
     const double mainPos = v.pos();
-    renderFrames(m, 1, &out);
-    const float g = static_cast<float>(static_cast<double>(0.9f) * 1.0);
-    EXPECT_EQ(out[0], readSample(m.sample().current().left, mainPos, 10000) * g);
-
+    EXPECT_EQ(renderFrames(m, 1)[0], readSample(m.sample().current().left, mainPos, 10000) * 0.9f);
     int crossfadeFrames = 1;
     while (v.looperCrossfade() != Mixer::kLooperIdle && crossfadeFrames < 1000) {
         renderFrames(m, 1);
@@ -76,17 +72,15 @@ TEST(Looper, CrossfadeAtTheLoopPointHandsOverAfterAbout240Frames) {
 TEST(Looper, MovedStartAndSilentCrossfade) {
     Mixer m;
     m.sample().publish(snapshotOf(ramp(10000, 1e-4f)));
-    Playhead& v = startLooper(m, 1000, 2000);
+    Playhead& v = start(m, 3, Playhead::kLooper, 1000, 2000, 1.0);
     v.setPos(1500);
     renderFrames(m, 10);
     EXPECT_EQ(v.looperCrossfade(), Mixer::kLooperIdle);
-
     // The finger moves the loop's start past the head: a crossfade back starts at once.
     v.setFrameStart(1600);
     renderFrames(m, 1);
     EXPECT_EQ(v.looperCrossfade(), 0.0);
     EXPECT_EQ(v.looperPos(), 1600.0);
-
     // At envelope 0 the crossfade holds still while the main head moves on.
     renderFrames(m, 10);
     v.setFadeOut(true);
@@ -102,27 +96,11 @@ TEST(Looper, MovedStartAndSilentCrossfade) {
 TEST(Bow, GrainsHandOverEvery3840FramesWithAmpInRange) {
     Mixer m;
     m.sample().publish(snapshotOf(ramp(96000, 1e-5f), ramp(96000, -1e-5f)));
-    Playhead& v = m.playheads()[0];
     const double centre = 24000;
-    v.setMode(Playhead::kBow);
-    v.setTouchid(9);
-    v.setAmp(0.9f);
-    v.setEnvelope(0.0);
-    v.setRate(1.0);
-    v.setPos(centre);
-    v.setFrameStart(centre);
-    v.setFrameEnd(centre);
-    v.setBowAmp(0.0);
-    v.setBowPos(centre - 0.08 * 48000);
-    v.setActive(true);
-
+    Playhead& v = start(m, 0, Playhead::kBow, centre, centre, 0.0);
     // First frame: bowAmp 0, so exactly the main head times g.
-    std::vector<float> out;
-    renderFrames(m, 1, &out);
     const float g = static_cast<float>(static_cast<double>(0.9f) * (1.0 / 240.0));
-    EXPECT_EQ(out[0], readSample(m.sample().current().left, centre, 96000) * g);
-
-
+    EXPECT_EQ(renderFrames(m, 1)[0], readSample(m.sample().current().left, centre, 96000) * g);
     std::vector<int> handovers;
     double lastAmp = v.bowAmp();
     for (int frame = 1; frame < 20000; ++frame) {

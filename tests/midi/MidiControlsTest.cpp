@@ -1,6 +1,4 @@
-// Controllers on the window's real controls: the default map through the controller's actions,
-// notes while a control bar shows, MIDI learn with its highlight, Escape, the long press, and the
-// map's file written, read back and read with broken lines.
+// Controllers on the window's real controls: the default map, MIDI learn and the map's file.
 
 #include <filesystem>
 #include <fstream>

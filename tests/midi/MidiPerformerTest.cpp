@@ -1,6 +1,3 @@
-// Notes as fingers on the real instrument: slices by note with the velocity's loudness, zones in
-// the other modes, a loop between two notes, note-offs, the pedal, all notes off, the channel.
-
 #include "midi/MidiInput.h"
 #include "midi/MidiTestSupport.h"
 #include "performance/TouchTestSupport.h"

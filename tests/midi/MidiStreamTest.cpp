@@ -1,6 +1,3 @@
-// Byte streams to channel messages: running status, real-time bytes, SysEx, system common and
-// stray or cut-off bytes; and the queue's own filtering and its limit.
-
 #include <gtest/gtest.h>
 
 #include <cstdio>

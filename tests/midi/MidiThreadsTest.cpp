@@ -1,6 +1,4 @@
-// The hand-over from a source's thread: a producer floods the queue while the main thread, now
-// and then busy elsewhere, drains it. Every message arrives once, in order, and the main loop is
-// woken. Run under TSan.
+// A producer floods the queue while a sometimes busy main thread drains it. Run under TSan.
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// The MIDI system itself: which sources "--midi" chooses, no MIDI system as one log line, and,
-// where the ALSA sequencer exists, a message sent to the real virtual port.
+// The MIDI system: "--midi" choices, its absence, and the real virtual port where ALSA has one.
 
 #include <gtest/gtest.h>
 #include <rtmidi/RtMidi.h>

@@ -1,6 +1,5 @@
 #pragma once
-// An instrument on a manual clock, and fingers that remember where they were, so moves carry
-// their previous location as the strip would report it.
+// An instrument on a manual clock, with fingers that remember where they were.
 
 #include <gtest/gtest.h>
 
@@ -30,16 +29,12 @@ struct Instrument {
     ScopedLayerClock layerClock{clock};
     MainView view{loop};
     std::map<TouchId, Point> at;  // the fingers down, where they were last reported
-
-    // A strip `width` x 30 points (0: not yet measured) over a constant sample of `frames`
-    // frames (0: none), in `mode`.
+    // A strip `width` x 30 points (0: unmeasured) over `frames` constant frames (0: none).
     Instrument(int mode, std::size_t frames, double sampleRate = 48000.0, double width = 1000.0) {
         if (width > 0) measure(width, 30.0);
         if (frames > 0) load(std::vector<float>(frames, 0.25f), sampleRate);
         view.setPlayMode(mode);
     }
-
-    // What the display update does once the strip is laid out: layer and measured size agree.
     void measure(double width, double height) {
         view.layer()->setBounds(Rect::make(0.0, 0.0, width, height));
         view.setTouchBarSize({width, height});
@@ -47,12 +42,11 @@ struct Instrument {
     void load(const std::vector<float>& plane, double sampleRate = 48000.0) {
         view.mixer().sample().publish(snapshotOf(plane, {}, sampleRate));
     }
-    // n slices, laid out as the slice display does after each rebuild.
+    // n slices, laid out as the slice display does.
     void slice(int n) {
         view.setNumSlices(n);
         setSliceEnds(view.slices());
     }
-
     Touch touch(TouchId id, double x) {
         const auto it = at.find(id);
         const Point now{x, 15.0};
@@ -68,9 +62,8 @@ struct Instrument {
     void down(TouchId id, double x) { send(&TouchEvent::began, id, x); }
     void move(TouchId id, double x) { send(&TouchEvent::moved, id, x); }
     void up(TouchId id) { send(&TouchEvent::ended, id, at[id].x); }
-    // Plays a gesture, one event per step: "+1@200" finger 1 lands at x = 200, "1@250" it
-    // moves to 250, "-1" it lifts, "!1" its touch is cancelled; "bow" (or another mode's name)
-    // chooses that play mode.
+    // One event per step: "+1@200" finger 1 lands at x = 200, "1@250" moves, "-1" lifts, "!1"
+    // is cancelled; a mode's name chooses that mode.
     void play(const std::string& gesture) {
         std::istringstream steps(gesture);
         for (std::string s; steps >> s;) {
@@ -81,18 +74,17 @@ struct Instrument {
             }
             const bool moved = std::isdigit(static_cast<unsigned char>(s[0]));
             const TouchId id = std::stoull(s.substr(moved ? 0 : 1));
-            const std::size_t x = s.find('@');
-            if (s[0] == '-') up(id);
-            if (s[0] == '!') send(&TouchEvent::cancelled, id, at[id].x);
-            if (s[0] == '+') down(id, std::stod(s.substr(x + 1)));
-            if (moved) move(id, std::stod(s.substr(x + 1)));
+            const double x =
+                s.find('@') == std::string::npos ? at[id].x : std::stod(s.substr(s.find('@') + 1));
+            send(s[0] == '-'   ? &TouchEvent::ended
+                 : s[0] == '!' ? &TouchEvent::cancelled
+                 : s[0] == '+' ? &TouchEvent::began
+                               : &TouchEvent::moved,
+                 id, x);
         }
     }
-
     Playhead& voice(std::size_t i) { return view.playheads()[i]; }
-
-    // What the handlers wrote into voice i, in one line: "mode finger start..end amplitude"
-    // (finger 0 once released), or "off".
+    // Voice i as "mode finger start..end amplitude" (finger 0 once released), or "off".
     std::string state(std::size_t i) {
         const Playhead& v = voice(i);
         char s[128] = "off";

@@ -1,5 +1,4 @@
-// Touches on the main thread while the audio thread renders: voices start with every field set
-// before `active`, steer and release without a race (run under ThreadSanitizer in CI).
+// Touches on the main thread while the audio thread renders (ThreadSanitizer in CI).
 
 #include <atomic>
 #include <random>
@@ -14,7 +13,6 @@ TEST(TouchThreads, FingersPlayWhileTheAudioThreadRenders) {
     test::Instrument in(Playhead::kSlicer, 0);
     in.load(test::ramp(48000, 1.0f / 48000.0f));
     in.slice(8);
-
     std::atomic<bool> stop{false}, nonFinite{false};
     std::thread audio([&] {
         std::vector<float> left(64), right(64);
@@ -25,7 +23,6 @@ TEST(TouchThreads, FingersPlayWhileTheAudioThreadRenders) {
             }
         }
     });
-
     test::LogLines log;  // a full pool is logged; expected here
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> x(0.0, 1000.0);

@@ -1,13 +1,9 @@
-// The whole instrument played from scripts: each mode heard where the finger is, a load while
-// voices sound, a recording fed from a file, and effects heard in the mix.
-
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 #include "RenderSupport.h"
 
 using vornik::test::peak;
+using vornik::test::readFile;
 using vornik::test::RenderDir;
 using vornik::test::RenderRun;
 
@@ -19,11 +15,6 @@ double meanLeft(const std::vector<float>& mix, double from, double to) {
     const auto a = static_cast<std::size_t>(from * 48000), b = static_cast<std::size_t>(to * 48000);
     for (std::size_t i = a; i < b; ++i) sum += mix[2 * i];
     return sum / static_cast<double>(b - a);
-}
-
-std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 }  // namespace
@@ -39,15 +30,20 @@ TEST(RenderPlay, EachModeSoundsWhereTheFingerIs) {
         double from, to, low, high;  // the mean level while held, as 0.9 x the sample there
     } cases[] = {
         // Bow at the middle: grains of +-0.08 s around frame 48000, so about 0.9 x 0.5.
-        {"bow", "at 0 set mode 2\nat 0 key space down\nat 0.05 key space up\n"
-                "at 0.1 down 1 500\nat 1.2 up 1\n", 0.5, 1.1, 0.40, 0.50},
+        {"bow",
+         "at 0 set mode 2\nat 0 key space down\nat 0.05 key space up\n"
+         "at 0.1 down 1 500\nat 1.2 up 1\n",
+         0.5, 1.1, 0.40, 0.50},
         // Looper between 0.25 and 0.75 of the sample: a mean of about 0.9 x 0.5.
-        {"looper", "at 0 set mode 1\nat 0 key space down\nat 0.05 key space up\n"
-                   "at 0.1 down 1 250\nat 0.1 down 2 750\nat 1.2 up 1\nat 1.2 up 2\n",
+        {"looper",
+         "at 0 set mode 1\nat 0 key space down\nat 0.05 key space up\n"
+         "at 0.1 down 1 250\nat 0.1 down 2 750\nat 1.2 up 1\nat 1.2 up 2\n",
          0.3, 1.1, 0.40, 0.50},
         // Tape at the centre stands still at the sample's start: silence on a ramp from 0.
-        {"tape", "at 0 set mode 3\nat 0 key space down\nat 0.05 key space up\n"
-                 "at 0.1 down 1 500\nat 1.2 up 1\n", 0.5, 1.1, -0.001, 0.001},
+        {"tape",
+         "at 0 set mode 3\nat 0 key space down\nat 0.05 key space up\n"
+         "at 0.1 down 1 500\nat 1.2 up 1\n",
+         0.5, 1.1, -0.001, 0.001},
         // MIDI: bow by program change, note 44 at the centre of zone 8 (0.53 of the sample),
         // lifted by a note-on at velocity 0 in running status.
         {"midi", "at 0 midi C0 02\nat 0.1 midi 90 2C 7F\nat 1.2 midi 2C 00\n", 0.5, 1.1, 0.43,
@@ -71,26 +67,10 @@ TEST(RenderPlay, EachModeSoundsWhereTheFingerIs) {
     EXPECT_EQ(peak(s.mix, 0, 1.5, 2.0), 0.0f);  // released and decayed: all quiet
 }
 
-TEST(RenderPlay, ALoadWhileVoicesSoundFadesThemAndTheNewSamplePlays) {
-    RenderDir dir;
-    dir.writeSample("loud.wav", 48000, [](int) { return 0.8f; });
-    dir.writeSample("soft.wav", 48000, [](int) { return 0.2f; });
-    const RenderRun r = dir.run(
-        "length 2.2\nat 0 load loud.wav\nat 0 set mode 3\nat 0 key space down\n"
-        "at 0.05 key space up\nat 0.1 down 1 700\nat 0.5 load soft.wav\n"
-        "at 0.8 down 2 700\nat 1.2 up 1\nat 1.2 up 2\nat 2.1 dump state.json\n",
-        "--check");
-    ASSERT_EQ(r.exitCode, 0) << r.errors;
-    EXPECT_NEAR(peak(r.mix, 0, 0.3, 0.5), 0.8f * 0.9f, 1e-4);
-    EXPECT_EQ(peak(r.mix, 0, 0.52, 0.79), 0.0f);  // faded within 5 ms, the swap 10 ms later
-    EXPECT_NEAR(peak(r.mix, 0, 0.9, 1.2), 0.2f * 0.9f, 1e-4);
-    EXPECT_NE(readFile(dir.path() / "state.json").find("\"fileBufferLength\": 48000"),
-              std::string::npos);
-}
-
 TEST(RenderPlay, ARecordingFedFromAFileBecomesTheSample) {
     RenderDir dir;
-    dir.writeSample("mic.wav", 44100 * 2, [](int i) { return 0.5f * std::sin(i * 0.03f); }, 44100);
+    dir.writeSample(
+        "mic.wav", 44100 * 2, [](int i) { return 0.5f * std::sin(i * 0.03f); }, 44100);
     dir.writeSample("first.wav", 4800, [](int) { return 0.1f; });
     // A short press of r starts recording, the next one stops it; the recording loads.
     const RenderRun r = dir.run(
@@ -139,4 +119,35 @@ TEST(RenderPlay, AHugeFloatSampleIsClampedAndLeavesTheEffectsClean) {
     EXPECT_EQ(r.exitCode, 0) << r.errors;  // every sample of the mix finite
     EXPECT_NE(r.errors.find("Clamped 96000 samples of"), std::string::npos) << r.errors;
     EXPECT_GT(peak(r.mix, 0, 1.1, 1.4), 0.1f);  // the good sample after it sounds
+}
+
+TEST(RenderPlay, ATakeIsTheMixAndShiftOMakesItTheSampleSlicedAtItsHits) {
+    RenderDir dir;
+    dir.writeSample("ramp.wav", 96000, [](int i) { return 0.2f + i / 192000.0f; });
+    // The reverb and a transposition in the take; hits at 0.4 s and 0.9 s.
+    const RenderRun r = dir.run(
+        "length 2\nat 0 load ramp.wav\nat 0 set reverb 0.5\nat 0.6 set transpose 3\n"
+        "at 0.2 key o down\nat 0.25 key o up\nat 0.4 down 1 100\nat 0.5 up 1\n"
+        "at 0.9 down 1 600\nat 1.0 up 1\nat 1.5 key O down\nat 1.55 key O up\n"
+        "at 1.8 dump state.json\n",
+        "--takes " + (dir.path() / "takes").string());
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    const auto at = r.output.find("take: ");
+    ASSERT_NE(at, std::string::npos) << r.output;
+    const std::filesystem::path take = r.output.substr(at + 6, r.output.find('\n', at) - at - 6);
+    EXPECT_EQ(take.parent_path(), dir.path() / "takes");
+    // From the block at 0.2 s to the one before 1.5 s: the mix there, sample for sample.
+    const std::size_t start = 9600, end = 72000;
+    const std::vector<float> t = vornik::test::readWav(take);
+    ASSERT_EQ(t.size(), 2 * (end - start));
+    EXPECT_TRUE(std::equal(t.begin(), t.end(), r.mix.begin() + 2 * start));
+    EXPECT_GT(peak(t, 0, 0.2, 0.3), 0.1f);
+    // It is the sample now, at its own pitch, sliced at the hits: 9600 and 33600 frames in.
+    const std::string state = readFile(dir.path() / "state.json");
+    EXPECT_NE(state.find("\"fileBufferLength\": 62400,"), std::string::npos) << state;
+    EXPECT_NE(state.find("\"transpose\": 0,"), std::string::npos) << state;
+    for (const char* pos : {"{\"pos\": 0,", "{\"pos\": 0.1538461", "{\"pos\": 0.5384615"}) {
+        EXPECT_NE(state.find(pos), std::string::npos) << pos << "\n" << state;
+    }
+    EXPECT_EQ(state.find("{\"pos\"", state.find("{\"pos\": 0.5384615") + 1), std::string::npos);
 }

@@ -1,5 +1,3 @@
-// vornik-render end to end: scripts, their faults, and what the instrument does with them.
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -42,20 +40,14 @@ TEST(RenderScript, SameScriptSameBytesAndStateDump) {
     RenderDir dir;
     dir.writeSample("tone.wav", 48000, [](int i) { return 0.5f * std::sin(i * 0.05f); });
     const std::string script =
-        "strip 1085 30\n"
-        "length 0.5\n"
-        "at 0 load tone.wav\n"
-        "at 0.05 set filter 0.5\n"
-        "at 0.05 set reverb 0.4\n"
-        "at 0.3 press effects\n"
-        "at 0.45 dump state.json\n";
+        "strip 1085 30\nlength 0.5\nat 0 load tone.wav\nat 0.05 set filter 0.5\n"
+        "at 0.05 set reverb 0.4\nat 0.3 press effects\nat 0.45 dump state.json\n";
     const RenderRun a = dir.run(script), b = dir.run(script);
     ASSERT_EQ(a.exitCode, 0) << a.errors;
     ASSERT_EQ(a.mix.size(), 24000u * 2);
     EXPECT_EQ(a.mix, b.mix);
 
-    std::ifstream dump(dir.path() / "state.json");
-    const std::string json((std::istreambuf_iterator<char>(dump)), {});
+    const std::string json = vornik::test::readFile(dir.path() / "state.json");
     EXPECT_NE(json.find("\"fileBufferLength\": 48000"), std::string::npos) << json;
     EXPECT_NE(json.find("\"currentBar\": 2"), std::string::npos) << json;
 }

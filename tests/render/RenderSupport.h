@@ -15,8 +15,26 @@ namespace vornik::test {
 struct RenderRun {
     int exitCode = -1;
     std::string errors;      // what the tool wrote on stderr
+    std::string output;      // and on stdout
     std::vector<float> mix;  // interleaved stereo
 };
+
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// A WAV file's frames, interleaved.
+inline std::vector<float> readWav(const std::filesystem::path& path) {
+    std::vector<float> data;
+    SF_INFO info{};
+    if (SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info)) {
+        data.resize(static_cast<std::size_t>(info.frames) * info.channels);
+        sf_readf_float(f, data.data(), info.frames);
+        sf_close(f);
+    }
+    return data;
+}
 
 class RenderDir {
 public:
@@ -36,10 +54,7 @@ public:
     std::filesystem::path writeSample(const std::string& name, int frames, F value,
                                       int rate = 48000) const {
         const auto file = dir_ / name;
-        SF_INFO info{};
-        info.samplerate = rate;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SF_INFO info{0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
         SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
         std::vector<float> data(static_cast<std::size_t>(frames) * 2);
         for (int i = 0; i < frames; ++i) {
@@ -52,28 +67,18 @@ public:
     }
 
     RenderRun run(const std::string& script, const std::string& extraArgs = "") const {
-        const auto scriptFile = dir_ / "perform.vsc";
+        const auto scriptFile = dir_ / "perform.vsc", out = dir_ / "out.wav",
+                   err = dir_ / "stderr.txt", output = dir_ / "stdout.txt";
         std::ofstream(scriptFile) << script;
-        const auto out = dir_ / "out.wav";
-        const auto err = dir_ / "stderr.txt";
         std::filesystem::remove(out);
         const char* build = std::getenv("VORNIK_BUILD_DIR");
         const std::string tool = std::string(build ? build : ".") + "/tools/render/vornik-render";
         const std::string command = "\"" + tool + "\" \"" + scriptFile.string() + "\" -o \"" +
                                     out.string() + "\" " + extraArgs + " 2> \"" + err.string() +
-                                    "\"";
-        RenderRun r;
+                                    "\" > \"" + output.string() + "\"";
         const int status = std::system(command.c_str());
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream e(err);
-        r.errors.assign(std::istreambuf_iterator<char>(e), {});
-        SF_INFO info{};
-        if (SNDFILE* f = sf_open(out.c_str(), SFM_READ, &info)) {
-            r.mix.resize(static_cast<std::size_t>(info.frames) * info.channels);
-            sf_readf_float(f, r.mix.data(), info.frames);
-            sf_close(f);
-        }
-        return r;
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(err), readFile(output),
+                readWav(out)};
     }
 
 private:

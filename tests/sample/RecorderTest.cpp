@@ -1,8 +1,4 @@
-// The recorder, mostly through its file source: what reaches "recording.wav", what a failure
-// leaves behind, the meter's numbers, clipping, overflow, and the instrument's start and end.
-
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,7 +69,7 @@ TEST(Recorder, EveryTakeIsKeptAndTheNewestIsRecordingWavUnlessNothingWasCaptured
         EXPECT_TRUE(fs::is_directory(target));
         EXPECT_FALSE(fs::exists(r->url())) << "prepare touched the file";
     }
-    // A "recording.wav" from before takes were kept is kept too before it is replaced.
+    // An older "recording.wav" is kept as a take before it is replaced.
     writeAudio(target / "recording.wav", kWav16, 44100, 2, testSignal(5000, 2));
     const fs::path take1 = recordWhole(target, in / "first.wav");
     const fs::path take2 = recordWhole(target, in / "second.wav");
@@ -92,7 +88,6 @@ TEST(Recorder, EveryTakeIsKeptAndTheNewestIsRecordingWavUnlessNothingWasCaptured
         EXPECT_FALSE(r->stop());
         ASSERT_TRUE(r->record());
         EXPECT_FALSE(r->stop());
-        EXPECT_EQ(r->failure(), "nothing was captured");
         EXPECT_FALSE(r->stop());
         ASSERT_EQ(log.lines.size(), 1u);
         EXPECT_NE(log.lines[0].find("nothing was captured"), std::string::npos);
@@ -119,12 +114,10 @@ TEST(Recorder, RecordingStartRemovesOnlyTemporaryFilesOfStoppedPrograms) {
     ASSERT_GT(gone, 0);
     waitpid(gone, nullptr, 0);
     const std::string dead = std::to_string(gone), alive = std::to_string(getpid());
-    const std::vector<std::string> kept = {".recording-" + alive + "-1.wav.part",
-                                           ".recording-" + dead + "-x.wav.part",
-                                           ".recording-" + dead + "-1.wav.partial",
-                                           "recording-" + dead + "-1.wav.part",
-                                           ".recording-" + dead + "-1.wav.part.wav",
-                                           "notes.part"};
+    const std::vector<std::string> kept = {
+        ".recording-" + alive + "-1.wav.part",    ".recording-" + dead + "-x.wav.part",
+        ".recording-" + dead + "-1.wav.partial",  "recording-" + dead + "-1.wav.part",
+        ".recording-" + dead + "-1.wav.part.wav", "notes.part"};
     for (const auto& n : kept) std::ofstream(dir / n) << "x";
     std::ofstream(dir / (".recording-" + dead + "-7.wav.part")) << "cut off";
     auto r = fromFile(dir.path(), dir / "unused.wav");
@@ -135,7 +128,7 @@ TEST(Recorder, RecordingStartRemovesOnlyTemporaryFilesOfStoppedPrograms) {
     EXPECT_EQ(entries(dir.path()), expected);
 }
 
-TEST(Recorder, MonoAndWideInputBecomesStereoOtherRatesAreRefused) {
+TEST(Recorder, MonoAndWideInputBecomesStereoLoudClipsOtherRatesAreRefused) {
     TempDir in, out;
     std::vector<float> mono(3000), quad(3000 * 4), toMono(6000), toQuad(6000);
     for (std::size_t i = 0; i < 3000; ++i) {
@@ -144,6 +137,8 @@ TEST(Recorder, MonoAndWideInputBecomesStereoOtherRatesAreRefused) {
         toQuad[2 * i] = 0.1f;  // the first two channels
         toQuad[2 * i + 1] = 0.2f;
     }
+    const float loud[] = {1.5f, -1.7f, 1.00002f, -1.00002f, 40.0f, -40.0f};  // clip, not wrap
+    for (int i = 0; i < 6; ++i) mono[i] = toMono[2 * i] = toMono[2 * i + 1] = loud[i];
     writeAudio(in / "mono.wav", kWavFloat, 44100, 1, mono);
     writeAudio(in / "quad.wav", kWavFloat, 44100, 4, quad);
     writeAudio(in / "fast.wav", kWavFloat, 48000, 2, toMono);
@@ -202,20 +197,7 @@ TEST(Recorder, MeterReadsAveragePowerSinceThePreviousUpdate) {
     EXPECT_EQ(RecorderMeter::powerToDb(1e-30), -160.0f);
 }
 
-TEST(Recorder, LoudInputClipsInsteadOfWrapping) {
-    const std::vector<float> loud = {1.5f, -1.7f, 1.00002f, -1.00002f, 40.0f, -40.0f};
-    TempDir in, out;
-    writeAudio(in / "in.wav", kWavFloat, 44100, 2, loud);
-    ASSERT_FALSE(recordWhole(out.path(), in / "in.wav").empty());
-    const auto file = readPcm16(out / "recording.wav");
-    ASSERT_EQ(file.samples.size(), loud.size());
-    for (std::size_t i = 0; i < loud.size(); ++i) {
-        EXPECT_GE(file.samples[i] * (loud[i] > 0 ? 1 : -1), 32767) << loud[i];
-    }
-}
-
 TEST(Recorder, OverflowDropsWhatDoesNotFitCountsAndLogsIt) {
-    // Counted, logged once at the end, and the file holds what fitted; nothing waits.
     TempDir dir;
     writeAudio(dir / "in.wav", kWavFloat, 44100, 2, testSignal(10, 2));
     LogLines log;
@@ -266,7 +248,6 @@ TEST(Recorder, DocumentsDirectoryComesFromTheToolThenUserDirsThenHome) {
         {"", "XDG_DOCUMENTS_DIR=\"$HOMEWORK/x\"\n", "/home/ana/Documents"},
         {"", "XDG_DOCUMENTS_DIR=\"relative\"\n", "/home/ana/Documents"},
         {"not absolute", "", "/home/ana/Documents"},
-        {"", "", "/home/ana/Documents"},
         // A desktop without a documents folder answers $HOME: recordings do not land there.
         {"/home/ana/\n", "", "/home/ana/Documents"},
         {"/home/ana\n", dirs.c_str(), "/home/ana/Dokumente"},

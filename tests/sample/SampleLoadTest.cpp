@@ -1,6 +1,3 @@
-// The two-step load of the instrument: voices fade, the file arrives 10 ms later, and bad files
-// leave the state the user can rely on.
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,10 +26,7 @@ bool sounds(MainView& view) {
     std::vector<float> left(64), right(64);
     view.renderAudio(left.data(), right.data(), 64);
     v.setActive(false);
-    v.setTouchid(kNoTouch);
-    const auto loud = [](float x) { return x != 0.0f; };
-    return std::any_of(left.begin(), left.end(), loud) ||
-           std::any_of(right.begin(), right.end(), loud);
+    return std::any_of(left.begin(), left.end(), [](float x) { return x != 0.0f; });
 }
 
 bool logged(const LogLines& log, const std::string& text) {
@@ -105,8 +99,7 @@ TEST_F(SampleLoad, LoadsRunInOrderTenMillisecondsAfterTheirRequestsAndFadePlayin
 }
 
 TEST_F(SampleLoad, SlicesAreRebuiltOnlyWhenLoadingInSlicerMode) {
-    // Silence, then a loud second half: auto slices start at window 24 (0.5) and, as the smoothed
-    // level still climbs, at window 27 (the first allowed after 24 + 2).
+    // Silence, then a loud second half: three auto slices.
     std::vector<float> onset(48 * 512, 0.0f);
     std::fill(onset.begin() + 24 * 512, onset.end(), 0.8f);
     const std::string path = dir.file("onset.wav");
@@ -121,9 +114,7 @@ TEST_F(SampleLoad, SlicesAreRebuiltOnlyWhenLoadingInSlicerMode) {
     EXPECT_EQ(in.view.fileBufferRight(), in.view.fileBufferLeft());  // mono: the same plane
     in.view.setPlayMode(Playhead::kSlicer);
     in.view.actuallyLoadFile(path);
-    std::vector<float> starts;
-    for (const Slice& s : in.view.slices()) starts.push_back(s.pos);
-    EXPECT_EQ(starts, (std::vector<float>{0.0f, 0.5f, 27.0f / 48.0f}));
+    EXPECT_EQ(in.view.slices().size(), 3u);  // the new file's (SlicesTest has their places)
 }
 
 TEST_F(SampleLoad, AFileOpenedBeforeTheStripIsMeasuredWaitsForItUnlessANewerOneCame) {

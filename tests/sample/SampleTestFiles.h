@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "display/MainView.h"
+#include "support/ScopedDriver.h"
 
 namespace vornik::test {
 
@@ -32,8 +33,6 @@ public:
         std::filesystem::remove_all(path_, ignored);
     }
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
     const std::filesystem::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
@@ -52,8 +51,7 @@ inline std::vector<std::string> entries(const std::filesystem::path& dir) {
     return names;
 }
 
-// Interleaved: channel c is a sine of (c + 1) * 220 Hz at 0.5 plus a slow ramp, so every
-// channel and every frame differs.
+// Interleaved: channel c a sine of (c + 1) * 220 Hz at 0.5 plus a slow ramp; all differ.
 inline std::vector<float> testSignal(std::uint32_t frames, int channels, double rate = 44100.0) {
     std::vector<float> v(std::size_t{frames} * channels);
     for (std::size_t i = 0; i < v.size(); ++i) {
@@ -106,10 +104,8 @@ inline Pcm16 readPcm16(const std::filesystem::path& path) {
     return out;
 }
 
-inline void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+inline void writeBytes(const std::string& path, const std::vector<unsigned char>& b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
 }
 
 inline std::vector<unsigned char> readBytes(const std::string& path) {
@@ -149,12 +145,6 @@ struct Instrument {
     RunLoop loop{clock};
     MainView view{loop};
     Instrument() { view.setTouchBarSize({1000.0, 30.0}); }
-};
-
-// Sets SDL_AUDIODRIVER while alive; tests never use a real sound card, so it goes back to dummy.
-struct ScopedDriver {
-    explicit ScopedDriver(const char* name) { setenv("SDL_AUDIODRIVER", name, 1); }
-    ~ScopedDriver() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
 };
 
 }  // namespace vornik::test

@@ -13,24 +13,22 @@ namespace {
 thread_local bool tCounting = false;
 thread_local RealtimeCounts tCounts;
 
-inline void noteAllocation() {
-    if (tCounting) ++tCounts.allocations;
-}
-
-inline void noteLock() {
-    if (tCounting) ++tCounts.locks;
-}
+inline void noteAllocation() { tCounts.allocations += tCounting; }
+inline void noteLock() { tCounts.locks += tCounting; }
 
 }  // namespace
 
-RealtimeScope::RealtimeScope() {
-    tCounts = {};
-    tCounting = true;
-}
-
+RealtimeScope::RealtimeScope() { tCounts = {}, tCounting = true; }
 RealtimeScope::~RealtimeScope() { tCounting = false; }
-
 RealtimeCounts RealtimeScope::counts() const { return tCounts; }
+
+RealtimeCounts countThisThread() {
+    if (!tCounting) {
+        tCounts = {};
+        tCounting = true;
+    }
+    return tCounts;
+}
 
 #ifdef VORNIK_SANITIZED
 bool countsMalloc() { return false; }

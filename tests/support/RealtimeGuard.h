@@ -19,6 +19,10 @@ public:
     RealtimeCounts counts() const;
 };
 
+// Counts on the calling thread from now on, for the rest of its life: a thread the test does not
+// own (a sound server's), entered from a callback. Returns the counts since the first call.
+RealtimeCounts countThisThread();
+
 // False in sanitizer builds, which own malloc themselves: then only operator new is counted.
 bool countsMalloc();
 

@@ -110,9 +110,11 @@ public:
             }
         } else if (verb == "key") {
             c.kind = Command::Kind::Key;
-            if (!expectWords(5, "at T key space|r down|up")) return false;
+            if (!expectWords(5, "at T key space|r|o|O down|up")) return false;
             c.name = words_[3];
-            if (c.name != "space" && c.name != "r") return fail("unknown key \"" + c.name + "\"");
+            if (c.name != "space" && c.name != "r" && c.name != "o" && c.name != "O") {
+                return fail("unknown key \"" + c.name + "\"");
+            }
             if (words_[4] != "down" && words_[4] != "up") {
                 return fail("key state must be down or up, not \"" + words_[4] + "\"");
             }

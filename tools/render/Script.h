@@ -15,7 +15,7 @@ struct Command {
     double time = 0.0;
     Kind kind = Kind::Load;
     std::filesystem::path path;  // load, drop, snapshot, dump: resolved against the script's folder
-    std::string name;            // set: the control; press: the button; key: space or r
+    std::string name;            // set: the control; press: the button; key: space, r, o or O
     long finger = 0;             // down, move, up, cancel
     double value = 0.0;          // down, move: x in points; set: the control's value
     bool keyDown = false;        // key: down or up

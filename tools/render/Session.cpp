@@ -55,7 +55,8 @@ private:
 
 }  // namespace
 
-Session::Session(const Script& script, std::filesystem::path input, std::filesystem::path recordDir)
+Session::Session(const Script& script, std::filesystem::path input, std::filesystem::path recordDir,
+                 std::filesystem::path takes)
     : script_(script), recordDir_(std::move(recordDir)) {
     Transaction::setClock(&clock_);
     const char* assets = std::getenv("VORNIK_ASSETS");
@@ -85,6 +86,7 @@ Session::Session(const Script& script, std::filesystem::path input, std::filesys
         source = std::move(silence);
     }
     view_->setRecorder(std::make_unique<Recorder>(recordDir_, std::move(source)));
+    if (!takes.empty()) view_->outputRecorder().setTakesDirectory(std::move(takes));
 }
 
 Session::~Session() {
@@ -113,9 +115,15 @@ bool Session::run(const MixSink& sink) {
         if (frame >= nextUpdate) {
             view_->update();
             Transaction::flush();
+            reportTakes();
             nextUpdate += kUpdateFrames;
         }
         const int n = static_cast<int>(std::min<std::int64_t>(kBlockFrames, total - frame));
+        // Faster than real time the take's writer may fall behind: wait for it, so that
+        // nothing is dropped.
+        while (view_->outputRecording() && view_->outputRecorder().captureRoom() < std::size_t(n)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         view_->renderOutput(left, right, n);
         if (view_->recording()) {
             // The microphone runs at 44.1 kHz: feed what it would have heard during this block.
@@ -138,7 +146,24 @@ bool Session::run(const MixSink& sink) {
     loop_.runDue();
     while (next < script_.commands.size()) apply(script_.commands[next++]);
     if (view_->recording()) view_->recordingEnd();
+    view_->outputRecordingEnd(false);
+    view_->outputRecorder().waitFinished();
+    view_->update();
+    reportTakes();
     return ok_;
+}
+
+void Session::reportTakes() {
+    if (view_->takesFinished() == takesReported_) return;
+    takesReported_ = view_->takesFinished();
+    const auto& take = view_->outputRecorder().lastTake();
+    if (take.path.empty()) {
+        logf("the take was not saved: %s", take.problem.c_str());
+        ok_ = false;
+        return;
+    }
+    std::printf("take: %s\n", take.path.c_str());
+    std::fflush(stdout);
 }
 
 int Session::activeVoices() const {
@@ -166,12 +191,15 @@ void Session::apply(const Command& c) {
             set(c);
             break;
         case Command::Kind::Key: {
-            const std::string characters = c.name == "space" ? " " : "r";
+            const std::string characters = c.name == "space" ? " " : c.name;
             if (c.keyDown) {
                 keys_->keyDown(characters, false);
             } else {
                 keys_->keyUp(characters);
             }
+            // A take that stopped is finished before the render goes on, so that when it
+            // becomes the sample does not depend on how fast the disk is.
+            if (!view_->outputRecording()) view_->outputRecorder().waitFinished();
             break;
         }
         case Command::Kind::Press:

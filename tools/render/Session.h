@@ -35,8 +35,10 @@ public:
     using MixSink = std::function<bool(const float* interleaved, int frames)>;
 
     // `input`: a WAV file the recorder hears instead of a microphone (empty: silence).
-    // `recordDir`: an existing folder of the caller's own, where takes are written.
-    Session(const Script& script, std::filesystem::path input, std::filesystem::path recordDir);
+    // `recordDir`: an existing folder of the caller's own, where microphone takes are written.
+    // `takes`: where output takes go (empty: the documents folder's takes folder).
+    Session(const Script& script, std::filesystem::path input, std::filesystem::path recordDir,
+            std::filesystem::path takes = {});
     ~Session();
 
     // Renders the whole script into `sink` a stretch at a time, so memory stays flat however
@@ -53,6 +55,7 @@ private:
     void set(const Command& c);
     void writeDump(const std::filesystem::path& path);
     void writeSnapshot(const std::filesystem::path& path);
+    void reportTakes();
 
     const Script& script_;
     ManualClock clock_;
@@ -71,6 +74,7 @@ private:
     };
     std::map<long, Finger> fingers_;  // the script's fingers that are down
     TouchId nextTouchId_ = 1;
+    int takesReported_ = 0;
     bool ok_ = true;
 };
 

@@ -21,9 +21,11 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vornik-render SCRIPT -o OUT.wav [--input MIC.wav] [--check]\n"
+    "usage: vornik-render SCRIPT -o OUT.wav [--input MIC.wav] [--takes DIR] [--check]\n"
     "Plays SCRIPT on the instrument without a screen or a sound card and writes the final mix\n"
     "(48,000 Hz, 2 channels, 32-bit float) to OUT.wav. --input feeds the recorder from a file.\n"
+    "Takes of the output (key o) go to DIR, else to the documents folder's \"Vornik takes\";\n"
+    "each take's path is printed as \"take: PATH\".\n"
     "--check reports the speed and fails if the mix holds NaN or infinity or a voice is still\n"
     "on at the end.\n";
 
@@ -90,7 +92,7 @@ private:
 };
 
 int render(const vornik::render::Script& script, const std::string& outPath,
-           const std::string& inputPath, bool check) {
+           const std::string& inputPath, const std::string& takesPath, bool check) {
     std::string error;
     PrivateFolder folder;  // outlives the session, whose recorder writes into it
     if (!folder.make(error)) {
@@ -107,7 +109,7 @@ int render(const vornik::render::Script& script, const std::string& outPath,
     int voicesOn = 0;
     const auto started = std::chrono::steady_clock::now();
     {
-        vornik::render::Session session(script, inputPath, folder.path());
+        vornik::render::Session session(script, inputPath, folder.path(), takesPath);
         ok = session.run(
             [&](const float* mix, int frames) { return written = out.write(mix, frames); });
         voicesOn = session.activeVoices();
@@ -132,12 +134,12 @@ int render(const vornik::render::Script& script, const std::string& outPath,
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string scriptPath, outPath, inputPath;
+    std::string scriptPath, outPath, inputPath, takesPath;
     bool check = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "-o" || arg == "--input") && i + 1 < argc) {
-            (arg == "-o" ? outPath : inputPath) = argv[++i];
+        if ((arg == "-o" || arg == "--input" || arg == "--takes") && i + 1 < argc) {
+            (arg == "-o" ? outPath : arg == "--input" ? inputPath : takesPath) = argv[++i];
         } else if (arg == "--check") {
             check = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -177,7 +179,7 @@ int main(int argc, char** argv) {
     }
 
     try {
-        return render(*script, outPath, inputPath, check);
+        return render(*script, outPath, inputPath, takesPath, check);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vornik-render: %s\n", e.what());
         return 1;
