@@ -299,10 +299,10 @@ bool Application::openWindow() {
         if (SDL_strcmp(driver, "x11") == 0 || SDL_strcmp(driver, "offscreen") == 0) {
             SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
-        // The main loop keeps to the display's rate by itself.
-        SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
+        // No vsync asked: the main loop keeps to the display's rate by itself.
         renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    } else {
+    }
+    if (renderer_ == nullptr) {
         renderer_ =
             SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     }
