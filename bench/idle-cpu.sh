@@ -4,18 +4,22 @@
 # start. Targets: at most 10% of one core for the program, 1% for its audio thread (SDL's own,
 # "SDLAudio...": SDL's dummy driver alone, with an empty callback, takes about 1.4% on the
 # development machine, waking every millisecond for a 64-frame buffer).
+# bench/playing-cpu.sh runs the same with 64 voices held (--hold-voices).
 #
 # Runs the window under Xvfb (xvfb-run) when it is installed, else on SDL's offscreen video
 # driver; sound goes to SDL's dummy driver unless SDL_AUDIODRIVER says otherwise (the audio
 # thread's work is counted: it renders the graph whatever it plays). Needs a Release build:
 #   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release && cmake --build build --target vornik
-# Settings: IDLE_SECONDS (10), VORNIK_BIN (build/src/vornik), IDLE_VIDEO (xvfb or offscreen).
+# Settings: IDLE_SECONDS (10), VORNIK_BIN (build/src/vornik), IDLE_VIDEO (xvfb or offscreen),
+# IDLE_VOICES (0: voices held), IDLE_TARGET (10: percent of one core). SDL's own variables pass
+# through (SDL_RENDER_DRIVER=software|opengl|opengles2 picks the renderer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bin=${VORNIK_BIN:-build/src/vornik}
 seconds=${IDLE_SECONDS:-10}
-target=10
+voices=${IDLE_VOICES:-0}
+target=${IDLE_TARGET:-10}
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export VORNIK_APPEARANCE=${VORNIK_APPEARANCE:-light}
 
@@ -47,20 +51,29 @@ thread_ticks() {
 }
 
 log=$(mktemp)
-"$bin" --fresh assets/demo.wav 2>"$log" &
+# The kept state stays out of it (held voices change the play mode).
+state=$(mktemp -d)
+XDG_STATE_HOME=$state "$bin" --fresh --hold-voices "$voices" assets/demo.wav 2>"$log" &
 pid=$!
-trap 'kill "$pid" 2>/dev/null || true; rm -f "$log"' EXIT
+trap 'kill "$pid" 2>/dev/null || true; rm -f "$log"; rm -rf "$state"' EXIT
 sleep 2
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "idle-cpu: the program ended early:" >&2
   cat "$log" >&2
   exit 1
 fi
+# The X server draws what the program sends it: shown beside, not counted.
+server=
+if [ "$video" = xvfb ]; then
+  server=$(ps -eo pid=,args= | awk -v d="${DISPLAY:-}" '$2 ~ /Xvfb$/ && $3 == d { print $1; exit }')
+fi
 t0=$(ticks "$pid")
+x0=$([ -n "$server" ] && ticks "$server" || echo 0)
 before=$(thread_ticks "$pid")
 s0=$(date +%s.%N)
 sleep "$seconds"
 t1=$(ticks "$pid")
+x1=$([ -n "$server" ] && ticks "$server" || echo 0)
 after=$(thread_ticks "$pid")
 s1=$(date +%s.%N)
 kill "$pid"
@@ -69,14 +82,26 @@ wait "$pid" 2>/dev/null || true
 hz=$(getconf CLK_TCK)
 percent=$(awk -v a="$t0" -v b="$t1" -v hz="$hz" -v s0="$s0" -v s1="$s1" \
   'BEGIN { printf "%.1f", 100 * (b - a) / hz / (s1 - s0) }')
-echo "idle CPU ($video video, $SDL_AUDIODRIVER audio, instrument bar, demo sample):" \
-  "$percent% of one core over $seconds s (target at most $target%)"
+what=idle
+[ "$voices" -gt 0 ] && what="$voices voices playing"
+renderer=$(sed -n 's/^vornik: drawing with //p' "$log" | head -n 1)
+echo "$what CPU ($video video, ${renderer:-unknown renderer}, $SDL_AUDIODRIVER audio," \
+  "instrument bar, demo sample): $percent% of one core over $seconds s (target at most $target%)"
 echo "per thread, % of one core:"
 join <(echo "$before" | sort) <(echo "$after" | sort) | awk -v hz="$hz" -v s0="$s0" -v s1="$s1" '{
   split($2, a, ":"); split($3, b, ":");
   printf "  %-16s %5.1f\n", a[1], 100 * (b[2] - a[2]) / hz / (s1 - s0) }'
-join <(echo "$before" | sort) <(echo "$after" | sort) | awk -v hz="$hz" -v s0="$s0" -v s1="$s1" '{
+join <(echo "$before" | sort) <(echo "$after" | sort) | awk -v hz="$hz" -v s0="$s0" -v s1="$s1" \
+  -v voices="$voices" '{
   split($2, a, ":"); split($3, b, ":");
   if (a[1] ~ /^SDLAudio/) audio += 100 * (b[2] - a[2]) / hz / (s1 - s0) }
-  END { printf "audio thread: %.1f%% of one core (target at most 1%%)\n", audio }'
+  END { printf "audio thread: %.1f%% of one core%s\n", audio,
+    voices > 0 ? "" : " (target at most 1%)" }'
+sed -n 's/^vornik: \([0-9]* display frames run.*\) in \([0-9.]*\) s$/\1 \2/p' "$log" |
+  awk '{ printf "frames over the whole run: %d run, %d presented %s %s %s, %.0f presented a second\n",
+    $1, $5, $7, $8, $9, $5 / $10 }'
+if [ -n "$server" ]; then
+  awk -v a="$x0" -v b="$x1" -v hz="$hz" -v s0="$s0" -v s1="$s1" \
+    'BEGIN { printf "the X server (Xvfb, not counted): %.1f%% of one core\n", 100 * (b - a) / hz / (s1 - s0) }'
+fi
 awk -v p="$percent" -v t="$target" 'BEGIN { exit !(p <= t) }'

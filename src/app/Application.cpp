@@ -193,7 +193,8 @@ int Application::run() {
     keeper_->start([this] { return captureState(); });
 
     running_ = true;
-    double nextFrame = clock_.now();
+    const double started = clock_.now();
+    double nextFrame = started;
     while (running_) {
         SDL_Event event;
         while (running_ && SDL_PollEvent(&event)) handleEvent(event);
@@ -213,6 +214,10 @@ int Application::run() {
         waitForWork(nextFrame);
     }
     keeper_->quit();
+    if (options_.holdVoices >= 0) {
+        logf("%d display frames run, %d presented (%d in part) in %.1f s", frames_, presented_,
+             partialPresented_, clock_.now() - started);
+    }
     if (!options_.screenshot.empty()) writeScreenshot();
     return 0;
 }
@@ -277,16 +282,38 @@ bool Application::openWindow() {
         return false;
     }
     setWindowIcon(window_, assets_);
-    SDL_SetWindowMinimumSize(window_, 160,
-                             static_cast<int>(std::ceil(app::kStripHeight * options_.zoom) +
-                                              app::kStatusLineHeight) +
-                                 40);
-    renderer_ =
-        SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    SDL_SetWindowMinimumSize(
+        window_, 160,
+        static_cast<int>(std::ceil(app::kStripHeight * options_.zoom) + app::kStatusLineHeight) +
+            40);
+    // SDL's software renderer draws into the window's own pixels, and those can be sent to the
+    // screen a rectangle at a time: a frame where only the strip moved costs the strip. An
+    // OpenGL renderer draws and sends the whole window every frame, which without a GPU (Xvfb, a
+    // virtual machine: Mesa's llvmpipe) costs far more. SDL_RENDER_DRIVER picks another one.
+    const char* named = SDL_GetHint(SDL_HINT_RENDER_DRIVER);
+    const bool software =
+        named == nullptr || *named == '\0' || SDL_strcasecmp(named, "software") == 0;
+    if (software) {
+        // SDL would show the window's pixels through an OpenGL texture of the whole window; X11
+        // (and the offscreen driver) take them a rectangle at a time without it.
+        if (SDL_strcmp(driver, "x11") == 0 || SDL_strcmp(driver, "offscreen") == 0) {
+            SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        }
+        // No vsync asked: the main loop keeps to the display's rate by itself.
+        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    }
+    if (renderer_ == nullptr) {
+        renderer_ =
+            SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+    }
     if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (renderer_ == nullptr) {
         logf("no display available: cannot draw into the window (%s)", SDL_GetError());
         return false;
+    }
+    if (SDL_RendererInfo info{}; SDL_GetRendererInfo(renderer_, &info) == 0) {
+        logf("drawing with SDL's %s renderer", info.name);
+        partialPresents_ = SDL_strcmp(info.name, "software") == 0;
     }
     SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
     for (Uint32 type : {SDL_DROPBEGIN, SDL_DROPFILE, SDL_DROPTEXT, SDL_DROPCOMPLETE}) {
@@ -695,48 +722,132 @@ void Application::frame() {
     controller_->stripLayer(stripSize());
     // The instrument's display tick: cursors, finished voices, flashes, the oscilloscope.
     if (MainView* view = mainView()) view->update();
+    holdVoices();
     const Uint32 flags = SDL_GetWindowFlags(window_);
     if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) return;
-    bool changed = needsPresent_;
-    changed = drawStrip() || changed;
-    changed = drawStatusLine() || changed;
-    if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) changed = true;
-    if (stripInput_.heldFingers() != shownHeld_) changed = true;
-    if (changed) present(false);
+    if (const std::optional<SDL_Rect> strip = drawStrip()) damage(*strip);
+    if (drawStatusLine()) damage(statusRect());
+    if (stripInput_.heldFingers() != shownHeld_) damage(stripRect());
+    if (link_ && link_->layer()->presentationOpacity() != shownLinkOpacity_) damage(linkRect());
+    if (needsPresent_ || !damage_.empty()) present(false);
 }
 
-bool Application::drawStrip() {
+// For measurements: bow fingers spread evenly over the strip, once the sample is in and the strip
+// measured. The mode goes to the instrument only, so the kept state does not change.
+void Application::holdVoices() {
+    MainView* view = mainView();
+    if (voicesHeld_ || options_.holdVoices <= 0 || !view || !view->hasAudioFile()) return;
+    const double width = view->touchBarSize().x;
+    if (!(width > 0.0)) return;
+    voicesHeld_ = true;
+    view->setPlayMode(Playhead::kBow);
+    controller_->showBar(bars::kInstrument);
+    followBar();
+    constexpr TouchId kFirstHeldTouch = TouchId{1} << 48;  // far from SDL's and the mouse's
+    for (int i = 0; i < options_.holdVoices; ++i) {
+        const Point at{width * (i + 0.5) / options_.holdVoices, stripHeight_ * 0.5};
+        controller_->stripTouch(TouchPhase::Began, Touch{kFirstHeldTouch + i, at, at});
+    }
+}
+
+void Application::damage(const SDL_Rect& rect) {
+    if (rect.w <= 0 || rect.h <= 0) return;
+    for (SDL_Rect& r : damage_) {
+        if (SDL_HasIntersection(&r, &rect)) {
+            SDL_UnionRect(&r, &rect, &r);
+            return;
+        }
+    }
+    damage_.push_back(rect);
+}
+
+SDL_Rect Application::stripRect() const {
+    int w = 0, h = 0;
+    SDL_GetRendererOutputSize(renderer_, &w, &h);
+    const int top =
+        static_cast<int>((windowSize_.height - stripHeight_ * stripZoom_) * pixelScale_);
+    return SDL_Rect{0, top, w, h - top};
+}
+
+SDL_Rect Application::statusRect() const {
+    const SDL_Rect strip = stripRect();
+    const int height = static_cast<int>(std::ceil(app::kStatusLineHeight * pixelScale_)) + 1;
+    return SDL_Rect{0, strip.y - height, strip.w, height};
+}
+
+SDL_Rect Application::linkRect() const {
+    const PictureLayout layout(windowSize_, belowPicture(), pictureSize_);
+    const Rect r = layout.pictureRect();
+    const Rect f = link_->layer()->frame();  // picture points, y up
+    const double k = layout.scale(), s = pixelScale_;
+    const double x0 = (r.minX() + f.minX() * k) * s, x1 = (r.minX() + f.maxX() * k) * s;
+    const double y0 = (r.maxY() - f.maxY() * k) * s, y1 = (r.maxY() - f.minY() * k) * s;
+    // Whole pixels around it: the edges are blended into their neighbours.
+    const int left = static_cast<int>(std::floor(x0)) - 1,
+              top = static_cast<int>(std::floor(y0)) - 1;
+    return SDL_Rect{left, top, static_cast<int>(std::ceil(x1)) + 1 - left,
+                    static_cast<int>(std::ceil(y1)) + 1 - top};
+}
+
+std::optional<SDL_Rect> Application::drawStrip() {
     const LayerPtr& root = controller_->stripLayer(stripSize());
-    const Image& image = stripRenderer_.render(*root, stripZoom_ * pixelScale_);
+    const double zoom = stripZoom_ * pixelScale_;
+    // Nothing moved since the last frame: nothing to draw or upload.
+    if (!stripRenderer_.renderIfChanged(*root, zoom, Transaction::now()) && stripTexture_) {
+        return std::nullopt;
+    }
+    const Image& image = stripRenderer_.image();
     const int w = image.width(), h = image.height();
-    if (w == 0 || h == 0) return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(w) * 4;
-    bool same = lastStrip_.size() == static_cast<std::size_t>(w) * h && stripTexture_ != nullptr &&
-                stripTextureWidth_ == w && stripTextureHeight_ == h;
-    for (int y = 0; same && y < h; ++y) {
-        same = std::memcmp(image.data() + y * image.stride(), lastStrip_.data() + y * w,
-                           rowBytes) == 0;
-    }
-    if (same) return false;
-    lastStrip_.resize(static_cast<std::size_t>(w) * h);
-    for (int y = 0; y < h; ++y) {
-        std::memcpy(lastStrip_.data() + y * w, image.data() + y * image.stride(), rowBytes);
-    }
+    if (w == 0 || h == 0) return std::nullopt;
+    bool fresh = false;
     if (stripTexture_ == nullptr || stripTextureWidth_ != w || stripTextureHeight_ != h) {
         destroyTexture(stripTexture_);
-        stripTexture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
-                                          SDL_TEXTUREACCESS_STREAMING, w, h);
+        // In the window's own format when that is the strip's without its alpha (the strip is
+        // opaque): the software renderer then copies rows instead of converting pixels.
+        const Uint32 format = SDL_GetWindowPixelFormat(window_) == SDL_PIXELFORMAT_RGB888
+                                  ? SDL_PIXELFORMAT_RGB888
+                                  : SDL_PIXELFORMAT_ARGB8888;
+        stripTexture_ = SDL_CreateTexture(renderer_, format, SDL_TEXTUREACCESS_STREAMING, w, h);
         if (stripTexture_ == nullptr) {
             logf("cannot make the strip's texture (%d x %d): %s", w, h, SDL_GetError());
-            return false;
+            return std::nullopt;
         }
         // Premultiplied pixels copied over black are exactly the strip as drawn.
         SDL_SetTextureBlendMode(stripTexture_, SDL_BLENDMODE_NONE);
         stripTextureWidth_ = w;
         stripTextureHeight_ = h;
+        lastStrip_.assign(static_cast<std::size_t>(w) * h, 0);
+        fresh = true;
     }
-    SDL_UpdateTexture(stripTexture_, nullptr, lastStrip_.data(), w * 4);
-    return true;
+    // The pixels that differ from those uploaded last, as one rectangle.
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(image.data());
+    const int pitch = image.stride() / 4;
+    int top = h, bottom = -1, left = w, right = -1;
+    for (int y = 0; y < h; ++y) {
+        const std::uint32_t* row = pixels + static_cast<std::size_t>(y) * pitch;
+        const std::uint32_t* last = lastStrip_.data() + static_cast<std::size_t>(y) * w;
+        if (!fresh && std::memcmp(row, last, static_cast<std::size_t>(w) * 4) == 0) continue;
+        top = std::min(top, y);
+        bottom = y;
+        int x0 = 0, x1 = w - 1;
+        if (!fresh) {
+            while (row[x0] == last[x0]) ++x0;
+            while (row[x1] == last[x1]) --x1;
+        }
+        left = std::min(left, x0);
+        right = std::max(right, x1);
+    }
+    if (bottom < 0) return std::nullopt;
+    const SDL_Rect changed{left, top, right + 1 - left, bottom + 1 - top};
+    for (int y = top; y <= bottom; ++y) {
+        std::memcpy(lastStrip_.data() + static_cast<std::size_t>(y) * w + left,
+                    pixels + static_cast<std::size_t>(y) * pitch + left,
+                    static_cast<std::size_t>(changed.w) * 4);
+    }
+    SDL_UpdateTexture(stripTexture_, &changed,
+                      lastStrip_.data() + static_cast<std::size_t>(top) * w + left, w * 4);
+    const SDL_Rect strip = stripRect();
+    return SDL_Rect{strip.x + left, strip.y + top, changed.w, changed.h};
 }
 
 bool Application::drawStatusLine() {
@@ -759,12 +870,38 @@ bool Application::drawStatusLine() {
 }
 
 void Application::present(bool capture) {
+    // The software renderer draws into the window's own pixels, which it can show a rectangle at
+    // a time: what changed is drawn again within those rectangles and only they are sent.
+    const bool partial = !needsPresent_ && !capture && partialPresents_;
+    if (partial) {
+        for (const SDL_Rect& rect : damage_) {
+            SDL_RenderSetClipRect(renderer_, &rect);
+            drawWindow();
+        }
+        SDL_RenderSetClipRect(renderer_, nullptr);
+        SDL_RenderFlush(renderer_);
+        SDL_UpdateWindowSurfaceRects(window_, damage_.data(), static_cast<int>(damage_.size()));
+        presentedRects_ = damage_;
+        ++partialPresented_;
+    } else {
+        SDL_SetRenderDrawColor(renderer_, pictureMargin_.r, pictureMargin_.g, pictureMargin_.b,
+                               255);
+        SDL_RenderClear(renderer_);
+        drawWindow();
+        if (capture) captureWindow();
+        SDL_RenderPresent(renderer_);
+        presentedRects_.assign(1, SDL_Rect{0, 0, 0, 0});
+        SDL_GetRendererOutputSize(renderer_, &presentedRects_[0].w, &presentedRects_[0].h);
+    }
+    damage_.clear();
+    needsPresent_ = false;
+    ++presented_;
+}
+
+void Application::drawWindow() {
     const float s = static_cast<float>(pixelScale_);
     const float stripTop =
         static_cast<float>((windowSize_.height - stripHeight_ * stripZoom_) * pixelScale_);
-
-    SDL_SetRenderDrawColor(renderer_, pictureMargin_.r, pictureMargin_.g, pictureMargin_.b, 255);
-    SDL_RenderClear(renderer_);
 
     // The picture, and the link button over it. Around a picture that does not fill the space,
     // its own top-to-bottom shading continues.
@@ -813,9 +950,11 @@ void Application::present(bool capture) {
 
     // The strip: black, the current bar over it, then the held mouse fingers.
     SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_NONE);  // opaque: nothing to blend
     const SDL_FRect band{0.0f, stripTop, float(windowSize_.width) * s,
                          float(windowSize_.height) * s - stripTop};
     SDL_RenderFillRectF(renderer_, &band);
+    SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
     if (stripTexture_ != nullptr) {
         const SDL_FRect dst{0.0f, stripTop, float(stripTextureWidth_), float(stripTextureHeight_)};
         SDL_RenderCopyF(renderer_, stripTexture_, nullptr, &dst);
@@ -830,34 +969,29 @@ void Application::present(bool capture) {
         fillDisc(renderer_, x, y, radius + 1.5f * s, SDL_Color{0, 0, 0, 160});
         fillDisc(renderer_, x, y, radius, SDL_Color{255, 255, 255, 230});
     }
+}
 
-    if (capture) {
-        int w = 0, h = 0;
-        SDL_GetRendererOutputSize(renderer_, &w, &h);
-        auto shot = Image::create(w, h);
-        cairo_surface_t* surface = shot->surface();
-        cairo_surface_flush(surface);
-        unsigned char* data = cairo_image_surface_get_data(surface);
-        if (data != nullptr &&
-            SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, data,
-                                 cairo_image_surface_get_stride(surface)) == 0) {
-            for (int y = 0; y < h; ++y) {  // the window is opaque
-                auto* row = reinterpret_cast<std::uint32_t*>(
-                    data + y * cairo_image_surface_get_stride(surface));
-                for (int x = 0; x < w; ++x) row[x] |= 0xff000000u;
-            }
-            cairo_surface_mark_dirty(surface);
-            if (shot->writePng(options_.screenshot)) {
-                logf("wrote the window's picture to \"%s\"", options_.screenshot.c_str());
-            }
-        } else {
-            logf("cannot read the window's picture: %s", SDL_GetError());
+void Application::captureWindow() {
+    int w = 0, h = 0;
+    SDL_GetRendererOutputSize(renderer_, &w, &h);
+    auto shot = Image::create(w, h);
+    cairo_surface_t* surface = shot->surface();
+    cairo_surface_flush(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
+    if (data != nullptr && SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, data,
+                                                cairo_image_surface_get_stride(surface)) == 0) {
+        for (int y = 0; y < h; ++y) {  // the window is opaque
+            auto* row = reinterpret_cast<std::uint32_t*>(
+                data + y * cairo_image_surface_get_stride(surface));
+            for (int x = 0; x < w; ++x) row[x] |= 0xff000000u;
         }
+        cairo_surface_mark_dirty(surface);
+        if (shot->writePng(options_.screenshot)) {
+            logf("wrote the window's picture to \"%s\"", options_.screenshot.c_str());
+        }
+    } else {
+        logf("cannot read the window's picture: %s", SDL_GetError());
     }
-
-    SDL_RenderPresent(renderer_);
-    needsPresent_ = false;
-    ++presented_;
 }
 
 void Application::writeScreenshot() {

@@ -72,7 +72,9 @@ public:
     SDL_Window* window() const { return window_; }
     std::uint32_t windowID() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int framesRun() const { return frames_; }
+    // Presents so far, whole or in part, and the rectangles (output pixels) the last one sent.
     int framesPresented() const { return presented_; }
+    const std::vector<SDL_Rect>& presentedRects() const { return presentedRects_; }
     // The strip's zoom now: the one asked for, or less where the bars would not fit otherwise.
     double stripZoom() const { return stripZoom_; }
     // The strip as last drawn (premultiplied ARGB, zoomed).
@@ -126,10 +128,21 @@ private:
     void updateGeometry();
     Size stripSize() const { return Size{windowSize_.width / stripZoom_, stripHeight_}; }
     void frame();
-    bool drawStrip();
+    void holdVoices();
+    // Draws the strip when it changed; the pixels that changed, in the window's output pixels.
+    std::optional<SDL_Rect> drawStrip();
+    // Asks for `rect` (output pixels) to be drawn again and shown at the next present.
+    void damage(const SDL_Rect& rect);
     bool drawStatusLine();
     double belowPicture() const;  // the strip and the status line, window units
+    SDL_Rect stripRect() const;
+    SDL_Rect statusRect() const;
+    SDL_Rect linkRect() const;
+    // Shows what changed: the whole window when needsPresent_ (or for a capture), else only the
+    // damaged rectangles where the renderer allows it.
     void present(bool capture);
+    void drawWindow();
+    void captureWindow();
     void writeScreenshot();
     void waitForWork(double nextFrame);
     // The kept state: the file to load at start (FILE, else the last run's sample when it is
@@ -188,13 +201,18 @@ private:
     double stripHeight_ = 0.0;        // points
     double framePeriod_ = 1.0 / 60.0;
     bool running_ = false;
-    bool needsPresent_ = true;
+    bool needsPresent_ = true;  // the whole window is to be drawn again: any part may ask
     bool active_ = false;
     int shownBar_ = 0;  // the bar the strip's fingers are on
     float shownLinkOpacity_ = -1.0f;
     std::vector<Point> shownHeld_;
+    bool voicesHeld_ = false;  // --hold-voices: the fingers are down
     int frames_ = 0;
     int presented_ = 0;
+    int partialPresented_ = 0;
+    std::vector<SDL_Rect> damage_;  // to draw again at the next present
+    std::vector<SDL_Rect> presentedRects_;
+    bool partialPresents_ = false;  // the renderer draws into the window's surface
     std::function<void(Application&, int)> frameHook_;
     TouchLog touchLog_;
     std::vector<std::string> loadedFiles_;

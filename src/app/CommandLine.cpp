@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/AppConstants.h"
+#include "base/Constants.h"
 
 namespace vornik {
 namespace {
@@ -110,6 +111,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         } else if (arg == "--screenshot") {
             if (!takeValue() || value.empty()) return fail("--screenshot takes a PNG file name");
             result.options.screenshot = value;
+        } else if (arg == "--hold-voices") {
+            if (!takeValue() || !parseCount(value, result.options.holdVoices) ||
+                result.options.holdVoices > static_cast<int>(kVoiceCount)) {
+                return fail("--hold-voices takes a number of voices from 0 to 64");
+            }
         } else {
             return fail("unknown option \"" + arg + "\"");
         }
@@ -142,6 +148,7 @@ std::string usageText() {
            "For tests and measurements:\n"
            "  --frames N      quit after N display frames\n"
            "  --screenshot F  write the window's picture to the PNG file F when quitting\n"
+           "  --hold-voices N hold N bow voices spread over the strip once the sample is in\n"
            "\n"
            "Keys: space switches between the instrument and its controls, r records, Ctrl+O opens\n"
            "a file, Ctrl+Q quits, F1 or ? shows every key, mouse gesture and MIDI control.\n"

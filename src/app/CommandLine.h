@@ -1,8 +1,8 @@
 #pragma once
 // The program's command line: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]
 // [--midi-channel N] [--audio auto|jack|sdl] [--client-name NAME] [--no-connect] [--help]
-// [--version], and two options for tests and measurements (--frames N, --screenshot PNG).
-// Plain C++. Thread: any.
+// [--version], and options for tests and measurements (--frames N, --screenshot PNG,
+// --hold-voices N). Plain C++. Thread: any.
 
 #include <optional>
 #include <string>
@@ -14,18 +14,21 @@ namespace vornik {
 enum class AudioChoice { Auto, Jack, Sdl };
 
 struct ApplicationOptions {
-    std::string file;        // an audio file to load at start; empty for none
-    double zoom = 2.0;       // pixels per point of the strip
-    bool zoomGiven = false;  // --zoom was given: it wins over the zoom kept from the last run
-    bool fresh = false;      // start blank, and keep the saved state until something changes
-    int frames = 0;          // quit after this many display frames; 0 runs until closed
-    std::string screenshot;  // write the window's picture here when quitting
+    std::string file;          // an audio file to load at start; empty for none
+    double zoom = 2.0;         // pixels per point of the strip
+    bool zoomGiven = false;    // --zoom was given: it wins over the zoom kept from the last run
+    bool fresh = false;        // start blank, and keep the saved state until something changes
+    int frames = 0;            // quit after this many display frames; 0 runs until closed
+    std::string screenshot;    // write the window's picture here when quitting
     std::string midi = "all";  // MIDI sources: "none", "all" hardware, or part of a name
     int midiChannel = 0;       // the one MIDI channel heard, 1..16; 0 all
     bool midiGiven = false;    // --midi or --midi-channel was given: it wins over the kept one
     AudioChoice audio = AudioChoice::Auto;
     std::string clientName = "vornik";  // the JACK client's name
     bool connect = true;                // JACK: connect to the physical ports at start
+    // Bow voices held across the strip once the sample is in; -1: not asked (a measurement run
+    // reports its frame counts at the end).
+    int holdVoices = -1;
 };
 
 struct CommandLine {

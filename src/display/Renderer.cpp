@@ -4,10 +4,14 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/Log.h"
+#include "display/TraceStroke.h"
 #include "display/Transaction.h"
 
 namespace vornik {
@@ -163,6 +167,63 @@ int paintCount(const Layer& l) {
 
 }  // namespace
 
+namespace {
+
+struct Digest {
+    std::uint64_t h = 0x243f6a8885a308d3u;
+    void add(std::uint64_t v) { h = (std::rotl(h, 5) ^ v) * 0x517cc1b727220a95u; }
+    void add(double v) { add(std::bit_cast<std::uint64_t>(v)); }
+    void add(const void* p) {
+        add(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)));
+    }
+    void add(Point p) { add(p.x), add(p.y); }
+    void add(const Color& c) { add(c.r), add(c.g), add(c.b), add(c.a); }
+    void add(const std::string& text) {
+        add(static_cast<std::uint64_t>(text.size()));
+        for (unsigned char c : text) add(static_cast<std::uint64_t>(c));
+    }
+
+    void addTree(const Layer& layer, double now) {
+        add(&layer);
+        add(static_cast<std::uint64_t>(layer.kind()));
+        const Rect& b = layer.bounds();
+        add(b.origin), add(b.size.width), add(b.size.height);
+        add(layer.anchorPoint()), add(layer.position());
+        add(layer.backgroundColor());
+        add(layer.borderWidth()), add(layer.borderColor());
+        add(layer.cornerRadius());
+        add(static_cast<std::uint64_t>(layer.cornerCurve()) * 2 + layer.masksToBounds());
+        add(static_cast<double>(layer.presentationOpacity(now)));
+        add(layer.contents().get());
+        if (layer.kind() == Layer::Kind::Shape) {
+            const auto& s = static_cast<const ShapeLayer&>(layer);
+            add(static_cast<std::uint64_t>(s.path().size()));
+            for (const Path::Element& e : s.path().elements()) {
+                add(static_cast<std::uint64_t>(e.op));
+                const int points = e.op == Path::Op::Curve ? 3 : e.op == Path::Op::Close ? 0 : 1;
+                for (int i = 0; i < points; ++i) add(e.points[i]);
+            }
+            add(s.strokeColor()), add(s.fillColor()), add(s.lineWidth());
+            add(static_cast<std::uint64_t>(s.lineJoin()) * 16 +
+                static_cast<std::uint64_t>(s.lineCap()) * 4 +
+                static_cast<std::uint64_t>(s.fillRule()));
+        } else if (layer.kind() == Layer::Kind::Text) {
+            const auto& t = static_cast<const TextLayer&>(layer);
+            add(t.string()), add(t.fontName()), add(t.fontSize()), add(t.foregroundColor());
+            add(static_cast<std::uint64_t>(t.alignmentMode()));
+        }
+        // Hidden layers count too: a render marks them as shown, which decides how they fade.
+        if (layer.mask()) {
+            add(std::uint64_t{1});
+            addTree(*layer.mask(), now);
+        }
+        add(static_cast<std::uint64_t>(layer.sublayers().size()));
+        for (const LayerPtr& sublayer : layer.sublayers()) addTree(*sublayer, now);
+    }
+};
+
+}  // namespace
+
 // One render of one tree: the recursion with what it needs at hand.
 struct RenderPass {
     Renderer& renderer;
@@ -174,6 +235,8 @@ struct RenderPass {
     void drawBorder(const Layer& layer, double alpha);
     void drawText(const TextLayer& text, double alpha);
     void drawImage(const Layer& layer, double alpha);
+    bool drawTrace(const ShapeLayer& shape, double alpha);
+    bool paintKeptLeaf(const Layer& layer, double alpha);
 };
 
 void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
@@ -206,7 +269,13 @@ void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
     }
 
     cairo_save(cr);
-    if (group && !hasSublayers && !mask && layer.kind() == Layer::Kind::Plain) {
+    const bool plainLeaf = !hasSublayers && !mask && layer.kind() == Layer::Kind::Plain;
+    if (group && plainLeaf && paintKeptLeaf(layer, alpha)) {
+        cairo_restore(cr);
+        cairo_set_matrix(cr, &parentMatrix);
+        return;
+    }
+    if (group && plainLeaf) {
         // A plain leaf paints only inside its bounds: its group needs no more room than that
         // (a group of the whole picture costs a clear and a composite of every pixel).
         cairo_rectangle(cr, b.minX(), b.minY(), b.size.width, b.size.height);
@@ -252,6 +321,7 @@ void RenderPass::drawOwn(const Layer& layer, double alpha) {
     if (layer.kind() == Layer::Kind::Shape) {
         const auto& s = static_cast<const ShapeLayer&>(layer);
         const bool fill = drawsFill(s), stroke = drawsStroke(s);
+        if (stroke && !fill && drawTrace(s, alpha)) return;
         if (fill || stroke) {
             appendPath(cr, s.path());
             if (fill) {
@@ -295,6 +365,141 @@ void RenderPass::drawBorder(const Layer& layer, double alpha) {
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
     setSource(cr, layer.borderColor(), alpha);
     cairo_fill(cr);
+}
+
+// A translucent plain leaf with more than one paint (a box with a border) is a group: drawn
+// opaque under the clip of its bounds, then painted at its opacity under that clip. That picture
+// is kept between renders, so a box that stays as it is (a held finger's grain box) costs only
+// the last paint. False when it cannot be kept: a rotated or skewed drawing, or a clip around it
+// with edges inside pixels (the group would be clipped by it twice).
+bool RenderPass::paintKeptLeaf(const Layer& layer, double alpha) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (m.xy != 0.0 || m.yx != 0.0) return false;
+    cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
+    const bool wholePixels = clip->status == CAIRO_STATUS_SUCCESS;
+    cairo_rectangle_list_destroy(clip);
+    if (!wholePixels) return false;
+    // The group's pixels: its clip's extent, in whole device pixels.
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+    const Rect& b = layer.bounds();
+    x0 = b.minX(), y0 = b.minY(), x1 = b.maxX(), y1 = b.maxY();
+    cairo_user_to_device(cr, &x0, &y0);
+    cairo_user_to_device(cr, &x1, &y1);
+    const int left = static_cast<int>(std::floor(std::min(x0, x1)));
+    const int top = static_cast<int>(std::floor(std::min(y0, y1)));
+    const int width = static_cast<int>(std::ceil(std::max(x0, x1))) - left;
+    const int height = static_cast<int>(std::ceil(std::max(y0, y1))) - top;
+    if (width <= 0 || height <= 0 || width > Image::kMaxImageSide ||
+        height > Image::kMaxImageSide) {
+        return false;
+    }
+    // What decides the pixels: the layer's own look and where it falls within a pixel.
+    Digest key;
+    key.add(b.origin), key.add(b.size.width), key.add(b.size.height);
+    key.add(layer.backgroundColor()), key.add(layer.borderWidth()), key.add(layer.borderColor());
+    key.add(layer.cornerRadius());
+    key.add(static_cast<std::uint64_t>(layer.cornerCurve()) * 2 + layer.masksToBounds());
+    key.add(layer.contents().get());
+    key.add(m.xx), key.add(m.yy), key.add(m.x0 - left), key.add(m.y0 - top);
+    key.add(static_cast<std::uint64_t>(width) << 32 | static_cast<std::uint32_t>(height));
+
+    Renderer::KeptLeaf& kept = renderer.keptLeaves_[&layer];
+    kept.render = renderer.renders_;
+    if (kept.own == nullptr || kept.key != key.h) {
+        if (kept.own) cairo_surface_destroy(kept.own);
+        kept.own = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        kept.key = key.h;
+        kept.alpha = -1.0;
+        cairo_t* own = cairo_create(kept.own);
+        cairo_matrix_t shifted = m;
+        shifted.x0 -= left;
+        shifted.y0 -= top;
+        cairo_set_matrix(own, &shifted);
+        cairo_rectangle(own, b.minX(), b.minY(), b.size.width, b.size.height);
+        cairo_clip(own);
+        RenderPass pass{renderer, own, now};
+        if (layer.masksToBounds()) {
+            roundedRect(own, b, layer.cornerRadius(), layer.cornerCurve());
+            cairo_clip(own);
+        }
+        pass.drawOwn(layer, 1.0);
+        pass.drawBorder(layer, 1.0);
+        cairo_destroy(own);
+        cairo_surface_flush(kept.own);
+    }
+    if (kept.alpha != alpha) {
+        // The group is painted at its opacity under the clip too: done here once for as long as
+        // the opacity stays, so each render copies whole pixels.
+        if (kept.painted == nullptr) {
+            kept.painted = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        } else if (cairo_image_surface_get_width(kept.painted) != width ||
+                   cairo_image_surface_get_height(kept.painted) != height) {
+            cairo_surface_destroy(kept.painted);
+            kept.painted = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        }
+        cairo_t* paint = cairo_create(kept.painted);
+        cairo_set_operator(paint, CAIRO_OPERATOR_CLEAR);
+        cairo_paint(paint);
+        cairo_set_operator(paint, CAIRO_OPERATOR_OVER);
+        cairo_translate(paint, -left, -top);
+        cairo_transform(paint, &m);
+        cairo_rectangle(paint, b.minX(), b.minY(), b.size.width, b.size.height);
+        cairo_clip(paint);
+        cairo_identity_matrix(paint);
+        cairo_set_source_surface(paint, kept.own, 0, 0);
+        cairo_paint_with_alpha(paint, alpha);
+        cairo_destroy(paint);
+        cairo_surface_flush(kept.painted);
+        kept.alpha = alpha;
+    }
+    cairo_identity_matrix(cr);
+    cairo_set_source_surface(cr, kept.painted, left, top);
+    cairo_paint(cr);
+    return true;
+}
+
+// A stroked trace (the oscilloscope: lines only, x always growing, butt caps, not rotated or
+// stretched) through TraceStroke, its coverage painted as a mask. False for any other stroke.
+bool RenderPass::drawTrace(const ShapeLayer& shape, double alpha) {
+    if (shape.lineCap() != LineCap::Butt || shape.lineJoin() == LineJoin::Round) return false;
+    const auto& elements = shape.path().elements();
+    if (elements.size() < 2 || elements[0].op != Path::Op::Move) return false;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    if (m.xy != 0.0 || m.yx != 0.0 || !(m.xx > 0.0) || std::fabs(m.yy) != m.xx) return false;
+    std::vector<Point>& points = renderer.tracePoints_;
+    points.clear();
+    for (const Path::Element& e : elements) {
+        if (&e != &elements[0] && e.op != Path::Op::Line) return false;
+        double x = e.points[0].x, y = e.points[0].y;
+        cairo_user_to_device(cr, &x, &y);
+        points.push_back({x, y});
+    }
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+    cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+    cairo_user_to_device(cr, &x0, &y0);
+    cairo_user_to_device(cr, &x1, &y1);
+    const PixelBox clip{static_cast<int>(std::floor(std::min(x0, x1))),
+                        static_cast<int>(std::floor(std::min(y0, y1))),
+                        static_cast<int>(std::ceil(std::max(x0, x1))),
+                        static_cast<int>(std::ceil(std::max(y0, y1)))};
+    TraceStroke& trace = renderer.trace_;
+    if (!trace.draw(points, shape.lineWidth() * m.xx * 0.5, shape.lineJoin() == LineJoin::Miter,
+                    kMiterLimit, clip)) {
+        return false;
+    }
+    const PixelBox& box = trace.box();
+    if (box.isEmpty()) return true;
+    cairo_surface_t* mask = cairo_image_surface_create_for_data(
+        trace.data(), CAIRO_FORMAT_A8, box.width(), box.height(), trace.stride());
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    setSource(cr, shape.strokeColor(), alpha);
+    cairo_mask_surface(cr, mask, box.x0, box.y0);
+    cairo_restore(cr);
+    cairo_surface_destroy(mask);
+    return true;
 }
 
 void RenderPass::drawImage(const Layer& layer, double alpha) {
@@ -361,6 +566,7 @@ Renderer::Renderer() : image_(Image::create(0, 0)) { ++gLiveRenderers; }
 
 Renderer::~Renderer() {
     --gLiveRenderers;
+    for (auto& entry : keptLeaves_) entry.second.release();
     if (cr_) cairo_destroy(cr_);
     for (FontEntry& f : fonts_) cairo_font_face_destroy(f.face);
 }
@@ -422,6 +628,7 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
         height = pixels(b.size.height);
     }
     prepare(width, height);
+    digest_ = 0;
     zoom_ = zoom;
     origin_ = b.origin;
     if (image_->width() == 0 || image_->height() == 0) return *image_;
@@ -436,10 +643,31 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
     // The root sits at its own bounds: undo what its position would add.
     const Rect frame = root.frame();
     cairo_translate(cr, b.origin.x - frame.origin.x, b.origin.y - frame.origin.y);
+    ++renders_;
     pass.drawLayer(root, 1.0);
     cairo_restore(cr);
+    // Boxes not drawn this time are gone or have changed their look: their pictures go.
+    std::erase_if(keptLeaves_, [this](auto& entry) {
+        if (entry.second.render == renders_) return false;
+        entry.second.release();
+        return true;
+    });
     cairo_surface_flush(image_->surface());
     return *image_;
+}
+
+std::uint64_t drawingDigest(const Layer& root, double now) {
+    Digest digest;
+    digest.addTree(root, now);
+    return digest.h == 0 ? 1 : digest.h;  // 0 stands for "nothing rendered"
+}
+
+bool Renderer::renderIfChanged(const Layer& root, double zoom, double now) {
+    const std::uint64_t digest = drawingDigest(root, now);
+    if (digest == digest_ && zoom == zoom_ && cr_ != nullptr) return false;
+    render(root, zoom, now);
+    digest_ = digest;
+    return true;
 }
 
 const Image& Renderer::render(const Layer& root, double zoom) {
@@ -451,6 +679,11 @@ Rgba8 Renderer::pixelAtPoint(double x, double y) const {
     const double row = image_->height() - 1 - std::floor((y - origin_.y) * zoom_);
     if (!(col >= 0 && row >= 0 && col < image_->width() && row < image_->height())) return {};
     return image_->pixel(static_cast<int>(col), static_cast<int>(row));
+}
+
+void Renderer::KeptLeaf::release() const {
+    if (own) cairo_surface_destroy(own);
+    if (painted) cairo_surface_destroy(painted);
 }
 
 std::shared_ptr<Image> renderLayerToImage(const Layer& root, double zoom) {

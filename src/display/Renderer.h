@@ -8,12 +8,15 @@
 // One Renderer keeps its image and Cairo context between frames: rendering a tree of the same size
 // again allocates nothing of its own.
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "display/Image.h"
 #include "display/Layer.h"
+#include "display/TraceStroke.h"
 
 typedef struct _cairo cairo_t;
 typedef struct _cairo_font_face cairo_font_face_t;
@@ -33,6 +36,9 @@ public:
     const Image& render(const Layer& root, double zoom, double now);
     // As above, at the layer clock's present time.
     const Image& render(const Layer& root, double zoom);
+    // As render(), unless `root` would draw the very picture of the last render (same size and
+    // zoom, same drawingDigest): then the image is left as it is and false is returned.
+    bool renderIfChanged(const Layer& root, double zoom, double now);
 
     const Image& image() const { return *image_; }
     double zoom() const { return zoom_; }
@@ -52,14 +58,33 @@ private:
     std::shared_ptr<Image> image_;
     cairo_t* cr_ = nullptr;
     double zoom_ = 1.0;
-    Point origin_;  // the root's bounds origin in the last render
+    Point origin_;              // the root's bounds origin in the last render
+    std::uint64_t digest_ = 0;  // of the tree as last rendered; 0 for none
     std::string lineBuffer_;
+    std::vector<Point> tracePoints_;
+    struct KeptLeaf {  // a translucent box's own picture, kept while it stays the same
+        std::uint64_t key = 0;
+        cairo_surface_t* own = nullptr;      // drawn opaque
+        cairo_surface_t* painted = nullptr;  // at `alpha`, clipped: what a render copies
+        double alpha = -1.0;
+        std::uint64_t render = 0;  // the render that last painted it
+        void release() const;
+    };
+    std::unordered_map<const Layer*, KeptLeaf> keptLeaves_;
+    std::uint64_t renders_ = 0;
+    TraceStroke trace_;
     struct FontEntry {
         std::string name;
         cairo_font_face_t* face;
     };
     std::vector<FontEntry> fonts_;
 };
+
+// A 64-bit digest of everything that decides what `root` and its sublayers draw at `now`: the
+// layers themselves, their order, every drawn property and the shown opacities. Trees with the
+// same digest draw the same picture. Contents are known by their image: an image is not redrawn
+// once a layer shows it (a new one is set instead).
+std::uint64_t drawingDigest(const Layer& root, double now);
 
 // `root` drawn into a new image at `zoom` (e.g. a 30 x 30 point icon at 2 gives 60 x 60 pixels),
 // at the layer clock's present time.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -347,6 +348,36 @@ TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {
     int ink = 0;  // the status line's text: "No sample: ..." at its left
     for (int x = 0; x < 300; ++x) ink += shot->pixel(x, 512).r < 150;
     EXPECT_GT(ink, 10);
+}
+
+TEST_F(ApplicationRunTest, PresentsNothingWhenStillAndOnlyTheStripWhenOnlyItMoves) {
+    const char* source = std::getenv("VORNIK_SOURCE_DIR");
+    ApplicationOptions options;
+    options.file = (source ? fs::path(source) : fs::current_path()) / "assets" / "demo.wav";
+    options.frames = 24;
+    Application app(options);
+    int still = 0;
+    app.setFrameHook([&](Application& a, int frame) {
+        int w = 0, h = 0;
+        SDL_GetWindowSize(a.window(), &w, &h);
+        const int stripTop = h - static_cast<int>(std::ceil(30 * a.stripZoom()));
+        if (frame == 12) still = a.framesPresented();  // the sample is in and drawn
+        if (frame == 20) {
+            EXPECT_EQ(a.framesPresented(), still);
+            pushFinger(a.windowID(), SDL_FINGERDOWN, 21, 0.6f, 0.97f);  // a cursor appears
+        }
+        if (frame == 22) {
+            EXPECT_GT(a.framesPresented(), still);
+            ASSERT_FALSE(a.presentedRects().empty());
+            for (const SDL_Rect& r : a.presentedRects()) {
+                EXPECT_GE(r.y, stripTop);
+                EXPECT_LE(r.y + r.h, h);
+                EXPECT_LT(r.w, w);  // the cursor and the slice it lit, not the whole strip
+            }
+        }
+    });
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_GT(still, 0);
 }
 
 TEST_F(ApplicationRunTest, EveryControlFitsAndAnswersOnNarrowWindows) {

@@ -149,3 +149,109 @@ TEST(Renderer, BadRequestsAreLoggedNotFatal) {
     renderer.render(*root, 2.0, 0.0);
     EXPECT_EQ(renderer.pixelAtPoint(5, 5), kNone);
 }
+
+TEST(Renderer, DrawsAgainOnlyWhenWhatItDrawsChanged) {
+    ManualClock clock;
+    ScopedLayerClock useClock(clock);
+    auto plain = box(2, 2, 10, 6, kRed);
+    auto shape = ShapeLayer::create();
+    shape->editPath().moveTo(0, 0);
+    shape->editPath().lineTo(20, 8);
+    auto text = TextLayer::create();
+    text->setString("a");
+    auto root = canvas(30, 10, {plain, shape, text});
+    Renderer renderer;
+    ASSERT_TRUE(renderer.renderIfChanged(*root, 2.0, clock.now()));
+    EXPECT_FALSE(renderer.renderIfChanged(*root, 2.0, clock.now()));
+    EXPECT_TRUE(renderer.renderIfChanged(*root, 3.0, clock.now()));  // another zoom
+
+    // Each change draws once; the same tree again draws nothing.
+    const std::function<void()> changes[] = {
+        [&] {
+            plain->setPosition({3, 2});
+        },
+        [&] { plain->setBounds(Rect::make(0, 0, 10, 7)); },
+        [&] {
+            plain->setAnchorPoint({0.5, 0});
+        },
+        [&] { plain->setBackgroundColor(kBlue); },
+        [&] { plain->setBorderWidth(1); },
+        [&] { plain->setBorderColor(kRed); },
+        [&] { plain->setCornerRadius(2); },
+        [&] { plain->setCornerCurve(CornerCurve::Continuous); },
+        [&] { plain->setMasksToBounds(true); },
+        [&] { setOpacityNow(*plain, 0.5f); },
+        [&] { plain->setContents(Image::create(1, 1)); },
+        [&] { plain->setMask(box(0, 0, 5, 5, kRed)); },
+        [&] {
+            plain->mask()->setPosition({1, 0});
+        },
+        [&] { shape->editPath().lineTo(25, 2); },
+        [&] { shape->setStrokeColor(kBlue); },
+        [&] { shape->setFillColor(kBlue); },
+        [&] { shape->setLineWidth(2); },
+        [&] { shape->setLineJoin(LineJoin::Round); },
+        [&] { shape->setLineCap(LineCap::Round); },
+        [&] { shape->setFillRule(FillRule::EvenOdd); },
+        [&] { text->setString("b"); },
+        [&] { text->setFont("DejaVu Sans Bold"); },
+        [&] { text->setFontSize(12); },
+        [&] { text->setForegroundColor(kRed); },
+        [&] { text->setAlignmentMode(TextAlignment::Right); },
+        [&] {
+            root->setSublayers({shape, plain, text});
+        },
+        [&] { text->addSublayer(box(0, 0, 1, 1, kRed)); },
+    };
+    for (std::size_t i = 0; i < std::size(changes); ++i) {
+        changes[i]();
+        EXPECT_TRUE(renderer.renderIfChanged(*root, 3.0, clock.now())) << i;
+        EXPECT_FALSE(renderer.renderIfChanged(*root, 3.0, clock.now())) << i;
+    }
+    // A fade draws every frame until it ends.
+    plain->setOpacity(1.0f);
+    clock.advance(kDefaultFadeDuration / 2);
+    EXPECT_TRUE(renderer.renderIfChanged(*root, 3.0, clock.now()));
+    clock.advance(kDefaultFadeDuration);
+    EXPECT_TRUE(renderer.renderIfChanged(*root, 3.0, clock.now()));
+    clock.advance(kDefaultFadeDuration);
+    EXPECT_FALSE(renderer.renderIfChanged(*root, 3.0, clock.now()));
+}
+
+TEST(Renderer, AKeptTranslucentBoxLooksAsItsGroupDoes) {
+    // A bordered box at 0.6 at fractions of a pixel is drawn once and kept; inside a clip with
+    // edges within pixels it is drawn as a group every time. The same, drawn again, moved and
+    // recoloured.
+    auto boxes = [] {
+        auto b = box(3.3, 1.2, 9.45, 7.4, Color::white(1.0, 0.5));
+        b->setBorderWidth(1.0);
+        b->setBorderColor(Color::white(1.0));
+        setOpacityNow(*b, 0.6f);
+        return b;
+    };
+    auto kept = boxes(), grouped = boxes();
+    auto clip = box(0.25, 0.25, 29.5, 9.5, Color::clear());
+    clip->setMasksToBounds(true);
+    clip->addSublayer(grouped);
+    auto shifted = canvas(30, 10, {box(0, 0, 30, 10, kBlue), kept});
+    auto reference = canvas(30, 10, {box(0, 0, 30, 10, kBlue), clip});
+    grouped->setPosition({3.05, 0.95});  // the clip's origin moves it by (0.25, 0.25)
+    kept->setPosition({3.3, 1.2});
+    Renderer a, b;
+    for (int pass = 0; pass < 4; ++pass) {
+        if (pass == 2) kept->setPosition({5.3, 1.2}), grouped->setPosition({5.05, 0.95});
+        if (pass == 3) kept->setBorderColor(kRed), grouped->setBorderColor(kRed);
+        const Image& mine = a.render(*shifted, 2.0, 0.0);
+        const Image& theirs = b.render(*reference, 2.0, 0.0);
+        int worst = 0;
+        for (int y = 0; y < mine.height(); ++y) {
+            for (int x = 0; x < mine.width(); ++x) {
+                const Rgba8 p = mine.pixel(x, y), q = theirs.pixel(x, y);
+                for (int d : {p.r - q.r, p.g - q.g, p.b - q.b, p.a - q.a}) {
+                    worst = std::max(worst, std::abs(d));
+                }
+            }
+        }
+        EXPECT_LE(worst, 1) << pass;  // rounding alone
+    }
+}
