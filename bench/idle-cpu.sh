@@ -96,7 +96,7 @@ join <(echo "$before" | sort) <(echo "$after" | sort) | awk -v hz="$hz" -v s0="$
   split($2, a, ":"); split($3, b, ":");
   if (a[1] ~ /^SDLAudio/) audio += 100 * (b[2] - a[2]) / hz / (s1 - s0) }
   END { printf "audio thread: %.1f%% of one core%s\n", audio,
-    voices > 0 ? "" : " (target at most 1%)" }'
+    (voices > 0 ? "" : " (target at most 1%)") }'
 sed -n 's/^vornik: \([0-9]* display frames run.*\) in \([0-9.]*\) s$/\1 \2/p' "$log" |
   awk '{ printf "frames over the whole run: %d run, %d presented %s %s %s, %.0f presented a second\n",
     $1, $5, $7, $8, $9, $5 / $10 }'

@@ -1,8 +1,9 @@
 #pragma once
 // JACK's midi_in into the MIDI layer: the process callback queues each message (lock-free) on a
-// source of its own and posts a waker, whose thread calls `notify` at once (the program pushes an
-// SDL event, and the main loop drains the MIDI input), so a note is played within the next
-// period or two instead of at the next display frame. Thread: main, unless a call says otherwise.
+// source of its own, with the frame it is due at, and posts a waker, whose thread calls `notify`
+// at once (the program pushes an SDL event, and the main loop drains the MIDI input). The voice
+// a note starts waits in the mixer for its frame, so notes keep the spacing they were played
+// with. Thread: main, unless a call says otherwise.
 
 #include <functional>
 

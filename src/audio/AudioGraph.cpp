@@ -37,6 +37,8 @@ void AudioGraph::render(float* left, float* right, int frames) {
 }
 
 void AudioGraph::renderBlock(float* left, float* right, int frames) {
+    frames_.store(frames_.load(std::memory_order_relaxed) + static_cast<std::uint64_t>(frames),
+                  std::memory_order_relaxed);
     if (source_) {
         source_(sourceContext_, left, right, frames);
     } else {

@@ -7,6 +7,7 @@
 // tests and the headless renderer, directly. One caller renders at a time.
 
 #include <atomic>
+#include <cstdint>
 
 #include "audio/DelayUnit.h"
 #include "audio/EqUnit.h"
@@ -58,6 +59,10 @@ public:
     // without a device.
     void render(float* left, float* right, int frames);
 
+    // Frames the source has been pulled for: the mixer's frame clock, for a device that times
+    // events against it. Thread: any.
+    std::uint64_t framesRendered() const { return frames_.load(std::memory_order_relaxed); }
+
     // The units, for their parameters (any thread) and settings. Main mix: unity gain.
     EqUnit& lowpass() { return lowpass_; }
     EqUnit& highpass() { return highpass_; }
@@ -92,6 +97,7 @@ private:
     bool lowpassIdle_ = false, highpassIdle_ = false, delayIdle_ = false, reverbIdle_ = false;
     OscilloscopeTap tap_;
     std::atomic<MixListener*> listener_{nullptr};
+    std::atomic<std::uint64_t> frames_{0};
 };
 
 }  // namespace vornik

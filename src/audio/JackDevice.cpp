@@ -116,6 +116,7 @@ bool JackDevice::open() {
     periodReported_ = periodNow_.load();
     rateReported_ = rateNow_.load();
     framesDone_ = 0;
+    graphOrigin_ = graph_.framesRendered();
 
     auto fail = [this](const std::string& why) {
         logf("no JACK output: %s", why.c_str());
@@ -274,8 +275,12 @@ void JackDevice::readMidi(MidiEventSink& sink, jack_nframes_t frames, double sec
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0) continue;
+        // Server frames map to the graph's linearly (the converter's ratio is fixed).
         const std::uint64_t frame =
-            (framesDone_ + event.time) * static_cast<std::uint64_t>(kOutputSampleRate) / rate;
+            graphOrigin_ +
+            (framesDone_ + frames + event.time) * static_cast<std::uint64_t>(kOutputSampleRate) /
+                rate +
+            kMidiLeadFrames;
         sink.midiEvent(event.buffer, event.size, frame,
                        seconds + static_cast<double>(event.time) / rate_);
     }

@@ -32,6 +32,10 @@ struct JackSettings {
 
 class JackDevice final : public OutputDevice {
 public:
+    // A MIDI message is due this long after the period that follows its arrival: the main
+    // thread's time to start its voice (5.3 ms at 48 kHz). A note handled later plays at once.
+    static constexpr int kMidiLeadFrames = 256;
+
     JackDevice(AudioGraph& graph, JackSettings options);
     ~JackDevice() override;
     JackDevice(const JackDevice&) = delete;
@@ -101,6 +105,7 @@ private:
     CaptureRateConverter input_;
     std::shared_ptr<CaptureLink> link_;
     std::uint64_t framesDone_ = 0;  // server frames processed since open; the audio thread's
+    std::uint64_t graphOrigin_ = 0;  // the graph's frame clock at open
 
     // Noted on JACK's threads, collected by takeEvents().
     std::atomic<bool> lost_{false};

@@ -207,6 +207,9 @@ public:
     // One finger lifted or cancelled: the looper hears of it first, then every voice the finger
     // holds is released.
     void touchEnded(const Touch& touch);
+    // The mixer frame the touches handled next take effect at (voices start, lifted fingers let
+    // go): a MIDI note's time, so that notes keep their spacing; 0 for at once.
+    void setTouchFrame(std::uint64_t frame) { touchFrame_ = frame; }
     // The fingers down on the strip, in landing order, each once.
     const std::vector<TouchId>& activeTouches() const { return activeTouches_; }
 
@@ -338,6 +341,7 @@ private:
     int takesFinished_ = 0;
 
     std::vector<TouchId> activeTouches_;
+    std::uint64_t touchFrame_ = 0;
     std::optional<Touch> freeTouch_;
 
     Point touchBarSize_{0.0, 0.0};

@@ -70,6 +70,7 @@ void MainView::updateVoices() {
             continue;
         }
         // One reading of what the mixer writes, so the opacities and the switch-off agree.
+        const std::uint64_t now = mixer_.frameClock();  // first: the envelope is at least as new
         const double envelope = voice.envelope();
         const int mode = voice.mode();
 
@@ -91,8 +92,9 @@ void MainView::updateVoices() {
                 : 0.0f);
 
         // A voice told to fade, or whose finger has lifted, ends once the mixer has silenced it;
-        // its layers go dark on the next frame.
-        if (envelope == 0.0 && (voice.fadeOut() || voice.touchid() == kNoTouch)) {
+        // its layers go dark on the next frame. A timed note waits for its frames to pass.
+        const bool due = voice.startFrame() <= now && voice.releaseFrame() <= now;
+        if (envelope == 0.0 && due && (voice.fadeOut() || voice.touchid() == kNoTouch)) {
             voice.setActive(false);
         }
     }

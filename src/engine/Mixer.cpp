@@ -63,6 +63,7 @@ struct Mixer::Voice {
     int mode;
     double pos, envelope, second, phase;  // phase: the looper's crossfade or the bow's ramp
     bool ended;
+    int from;  // the call's first frame it sounds in
 };
 
 // One voice's plan for one run: where each frame reads, with what weight and gain.
@@ -227,23 +228,32 @@ int firstEvent(const mix::Track& t, double last, int frames, Event event) {
 
 void Mixer::renderAudio(float* left, float* right, int numFrames) {
     if (numFrames <= 0) return;
+    const std::uint64_t clock = frameClock_.load(std::memory_order_relaxed);
     std::fill_n(left, numFrames, 0.0f);
     std::fill_n(right, numFrames, 0.0f);
-
     const SampleSnapshot* sample = sample_.acquireForRender();
-    if (!sample->playable()) {
-        sample_.releaseFromRender();
-        return;
-    }
+    if (sample->playable()) mixVoices(*sample, left, right, numFrames, clock);
+    sample_.releaseFromRender();
+    // After the voices' write-back: a reader that sees the clock past a voice's start frame
+    // sees the envelope it was mixed to.
+    frameClock_.store(clock + static_cast<std::uint64_t>(numFrames), std::memory_order_release);
+}
+
+void Mixer::mixVoices(const SampleSnapshot& sample, float* left, float* right, int numFrames,
+                      std::uint64_t clock) {
     // `active` and `mode` are read once per call: a voice switched off during the call plays
-    // to its end.
-    Voice voices[kVoiceCount];
-    int count = 0;
+    // to its end. Voices that start later in the call (a timed note) gather at the back of the
+    // array and are mixed from their first frame; those due after the call wait untouched.
+    constexpr int kAll = static_cast<int>(kVoiceCount);
+    Voice voices[kAll];
+    int count = 0, late = 0;
     for (Playhead& v : playheads_) {
         if (!v.active()) continue;
         const int mode = v.mode();
         if (mode < Playhead::kSlicer || mode > Playhead::kTape) continue;  // taken, silent
-        Voice& x = voices[count++];
+        const std::uint64_t start = v.startFrame();
+        if (start >= clock + static_cast<std::uint64_t>(numFrames)) continue;
+        Voice& x = start > clock ? voices[kAll - ++late] : voices[count++];
         x.v = &v;
         x.generation = v.generation();
         x.mode = mode;
@@ -252,30 +262,18 @@ void Mixer::renderAudio(float* left, float* right, int numFrames) {
         x.second = mode == Playhead::kBow ? v.bowPos() : v.looperPos();
         x.phase = mode == Playhead::kBow ? v.bowAmp() : v.looperCrossfade();
         x.ended = false;
+        x.from = start > clock ? static_cast<int>(start - clock) : 0;
     }
 
-    double attack = -1.0, decay = -1.0;
-    for (int done = 0; done < numFrames && count > 0; done += kRunFrames) {
-        const int frames = std::min(kRunFrames, numFrames - done);
-        const double a = attack_.load(std::memory_order_relaxed);
-        const double d = decay_.load(std::memory_order_relaxed);
-        if (a != attack) rise_ = (1.0 / (attack = a)) / kOutputSampleRate;
-        if (d != decay) release_ = (-1.0 / (decay = d)) / kOutputSampleRate;
-        // Voices are added in index order, so each frame sums them as the frame loop did.
-        for (int b = 0; b < count; b += kBatchVoices) {
-            const int k = std::min(kBatchVoices, count - b);
-            planBatch(voices + b, k, frames);
-            for (int i = 0; i < k; ++i) {
-                mixVoice(voices[b + i], slots_[i], *sample, left + done, right + done, frames);
-            }
-        }
+    mixRuns(voices, count, sample, left, right, 0, numFrames, clock);
+    for (int i = kAll - late; i < kAll; ++i) {
+        mixRuns(voices + i, 1, sample, left, right, voices[i].from, numFrames, clock);
     }
 
     // The heads and envelope go back unless the voice was started anew meanwhile.
-    for (int i = 0; i < count; ++i) {
-        const Voice& x = voices[i];
+    auto keep = [](const Voice& x) {
         Playhead& v = *x.v;
-        if (v.generation() != x.generation) continue;
+        if (v.generation() != x.generation) return;
         v.setEnvelope(x.envelope);
         v.setPos(x.pos);
         if (x.mode == Playhead::kLooper) {
@@ -287,8 +285,31 @@ void Mixer::renderAudio(float* left, float* right, int numFrames) {
         } else if (x.ended) {
             v.setActive(false);
         }
+    };
+    std::for_each(voices, voices + count, keep);
+    std::for_each(voices + kAll - late, voices + kAll, keep);
+}
+
+// Mixes `count` voices over frames [from, numFrames) of the call, in runs of kRunFrames.
+void Mixer::mixRuns(Voice* voices, int count, const SampleSnapshot& sample, float* left,
+                    float* right, int from, int numFrames, std::uint64_t clock) {
+    double attack = -1.0, decay = -1.0;
+    for (int done = from; done < numFrames && count > 0; done += kRunFrames) {
+        const int frames = std::min(kRunFrames, numFrames - done);
+        const double a = attack_.load(std::memory_order_relaxed);
+        const double d = decay_.load(std::memory_order_relaxed);
+        if (a != attack) rise_ = (1.0 / (attack = a)) / kOutputSampleRate;
+        if (d != decay) release_ = (-1.0 / (decay = d)) / kOutputSampleRate;
+        runStart_ = clock + static_cast<std::uint64_t>(done);
+        // Voices are added in index order, so each frame sums them as the frame loop did.
+        for (int b = 0; b < count; b += kBatchVoices) {
+            const int k = std::min(kBatchVoices, count - b);
+            planBatch(voices + b, k, frames);
+            for (int i = 0; i < k; ++i) {
+                mixVoice(voices[b + i], slots_[i], sample, left + done, right + done, frames);
+            }
+        }
     }
-    sample_.releaseFromRender();
 }
 
 // Reads the steering fields, plans the envelopes (but the slicer's, which needs its positions)
@@ -313,7 +334,7 @@ void Mixer::planBatch(Voice* voices, int count, int frames) {
         Slot& sl = slots_[i];
         Playhead& v = *x.v;
         sl.fadeOut = v.fadeOut();
-        sl.held = v.touchid() != kNoTouch;
+        sl.held = v.touchid() != kNoTouch || runStart_ < v.releaseFrame();
         sl.rate = v.rate();
         sl.frameStart = v.frameStart();
         sl.frameEnd = v.frameEnd();

@@ -51,6 +51,10 @@ public:
     // Never allocates, locks, logs or waits. Thread: audio (one render call at a time).
     void renderAudio(float* left, float* right, int numFrames);
 
+    // Frames rendered since the mixer was made: the clock of timed voice starts and releases
+    // (Playhead::startFrame). Thread: any.
+    std::uint64_t frameClock() const { return frameClock_.load(std::memory_order_acquire); }
+
     // Chooses the path; false (and no change) when the machine cannot run it. Thread: main,
     // while no render call runs.
     bool setPath(MixPath path);
@@ -76,6 +80,10 @@ private:
     struct Voice;
     struct Slot;
 
+    void mixVoices(const SampleSnapshot& sample, float* left, float* right, int numFrames,
+                   std::uint64_t clock);
+    void mixRuns(Voice* voices, int count, const SampleSnapshot& sample, float* left,
+                 float* right, int from, int numFrames, std::uint64_t clock);
     void planBatch(Voice* voices, int count, int frames);
     void mixVoice(Voice& x, Slot& slot, const SampleSnapshot& s, float* left, float* right,
                   int frames);
@@ -85,6 +93,8 @@ private:
     mix::Kernels kernels_ = mix::scalarKernels();
     std::unique_ptr<Slot[]> slots_;
     double rise_ = 0.0, release_ = 0.0;  // envelope steps per frame of the current run
+    std::uint64_t runStart_ = 0;         // the current run's first frame on the clock
+    std::atomic<std::uint64_t> frameClock_{0};
     SampleStore sample_;
     std::atomic<double> attack_{kDefaultAttack};
     std::atomic<double> decay_{kDefaultDecay};

@@ -67,6 +67,14 @@ public:
     double envelope() const { return envelope_.load(kRelaxed); }
     void setEnvelope(double v) { envelope_.store(v, kRelaxed); }
 
+    // Timed events, in the mixer's frames (Mixer::frameClock()), for notes that came with a
+    // time: the voice sounds from `startFrame` on (0, or a frame already played: at once), and
+    // once its finger has lifted it is still held until `releaseFrame`.
+    std::uint64_t startFrame() const { return startFrame_.load(kRelaxed); }
+    void setStartFrame(std::uint64_t v) { startFrame_.store(v, kRelaxed); }
+    std::uint64_t releaseFrame() const { return releaseFrame_.load(kRelaxed); }
+    void setReleaseFrame(std::uint64_t v) { releaseFrame_.store(v, kRelaxed); }
+
     // Looper: the fingers at the loop's start and end, as last seen. Thread: main only.
     std::optional<Touch> firstTouch;
     std::optional<Touch> secondTouch;
@@ -89,9 +97,12 @@ private:
     std::atomic<double> bowPos_{0.0};
     std::atomic<double> bowAmp_{0.0};
     std::atomic<double> envelope_{0.0};
+    std::atomic<std::uint64_t> startFrame_{0};
+    std::atomic<std::uint64_t> releaseFrame_{0};
 
     static_assert(std::atomic<double>::is_always_lock_free);
     static_assert(std::atomic<TouchId>::is_always_lock_free);
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };
 
 }  // namespace vornik

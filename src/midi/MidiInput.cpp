@@ -16,6 +16,7 @@ std::size_t MidiInput::drain() {
         while (source->queue.pop(packet)) {
             for (std::uint8_t i = 0; i < packet.size; ++i) {
                 if (source->parser.feed(packet.bytes[i], packet.time, message)) {
+                    message.frame = packet.frame;
                     performer_.handle(message);
                     ++handled;
                 }

@@ -31,6 +31,7 @@ inline constexpr int kProgramChange = 0xC0;
 // steady clock, or the script's clock) they arrived.
 struct MidiPacket {
     double time = 0.0;
+    std::uint64_t frame = 0;  // the mixer frame it takes effect at (0: when handled)
     std::uint8_t size = 0;
     std::array<std::uint8_t, 3> bytes{};
 };
@@ -39,6 +40,7 @@ struct MidiPacket {
 // for the one-byte kinds).
 struct MidiMessage {
     double time = 0.0;
+    std::uint64_t frame = 0;  // as its packet's
     std::uint8_t status = 0;
     std::uint8_t data1 = 0;
     std::uint8_t data2 = 0;

@@ -14,6 +14,7 @@ constexpr int kResetAllControllers = 121;
 
 void MidiPerformer::handle(const MidiMessage& m) {
     if (channel_ != 0 && m.channel() != channel_) return;
+    frame_ = m.frame;
     const int key = (m.channel() - 1) * 128 + m.data1;
     switch (m.kind()) {
         case midi::kNoteOn:
@@ -35,6 +36,7 @@ void MidiPerformer::handle(const MidiMessage& m) {
         default:
             break;  // pressure, pitch bend: nothing here listens to them
     }
+    frame_ = 0;
 }
 
 void MidiPerformer::noteOn(int key, int note, int velocity) {
@@ -51,7 +53,7 @@ void MidiPerformer::noteOn(int key, int note, int velocity) {
     fingers_.push_back(Finger{key, touch, false});
     TouchEvent event;
     event.began.push_back(touch);
-    view_->handleTouchEvent(event);
+    deliver(event);
 }
 
 void MidiPerformer::noteOff(int key) {
@@ -99,7 +101,13 @@ void MidiPerformer::lift(std::size_t i) {
     if (!view_) return;
     TouchEvent event;
     event.ended.push_back(touch);
+    deliver(event);
+}
+
+void MidiPerformer::deliver(const TouchEvent& event) {
+    view_->setTouchFrame(frame_);
     view_->handleTouchEvent(event);
+    view_->setTouchFrame(0);
 }
 
 bool MidiPerformer::landing(int note, int velocity, Point& at) {

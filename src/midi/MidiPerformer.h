@@ -24,6 +24,7 @@
 namespace vornik {
 
 class MainView;
+struct TouchEvent;
 
 // The host's controls, as MIDI moves them.
 class MidiControlTarget {
@@ -69,6 +70,8 @@ private:
     void noteOff(int key);
     void controlChange(int cc, int value);
     void lift(std::size_t finger);
+    // To the instrument, at the frame of the message being handled.
+    void deliver(const TouchEvent& event);
     // Where a note's finger lands on the strip, in points; false when the note plays nothing.
     bool landing(int note, int velocity, Point& at);
 
@@ -79,6 +82,7 @@ private:
     bool sustain_ = false;
     std::vector<Finger> fingers_;
     TouchId nextId_ = kFirstTouchId;
+    std::uint64_t frame_ = 0;  // the message being handled's
 };
 
 }  // namespace vornik

@@ -4,7 +4,8 @@
 
 namespace vornik {
 
-bool MidiQueue::push(double time, const std::uint8_t* bytes, std::size_t size) {
+bool MidiQueue::push(double time, const std::uint8_t* bytes, std::size_t size,
+                     std::uint64_t frame) {
     if (size == 0 || bytes == nullptr || bytes[0] == 0xF0) return true;  // nothing, or SysEx
     if (size == 1 && bytes[0] >= 0xF8) return true;                      // clock, sensing...
     const std::size_t packets = (size + 2) / 3;
@@ -16,6 +17,7 @@ bool MidiQueue::push(double time, const std::uint8_t* bytes, std::size_t size) {
     for (std::size_t i = 0; i < packets; ++i) {
         MidiPacket& p = ring_[(head + i) & (kCapacity - 1)];
         p.time = time;
+        p.frame = frame;
         p.size = static_cast<std::uint8_t>(std::min<std::size_t>(3, size - 3 * i));
         std::copy_n(bytes + 3 * i, p.size, p.bytes.begin());
     }

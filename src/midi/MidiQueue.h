@@ -29,7 +29,9 @@ public:
     // sensing) are dropped here at no cost; a longer message goes as packets of three bytes.
     // Never allocates, locks or waits. False when the ring was full (the message is dropped and
     // counted). Thread: the producer.
-    bool push(double time, const std::uint8_t* bytes, std::size_t size);
+    // `frame`: the mixer frame the message is due at, from a source that keeps time with the
+    // audio (0: when handled).
+    bool push(double time, const std::uint8_t* bytes, std::size_t size, std::uint64_t frame = 0);
 
     // The oldest packet, if any. Thread: main.
     bool pop(MidiPacket& out);

@@ -134,7 +134,9 @@ void MainView::touchEnded(const Touch& touch) {
     if (playMode_ == Playhead::kLooper) looperTouchEnded(touch.location, touch);
     // Every voice the finger holds, whatever its mode and whether it still sounds.
     for (Playhead& v : playheads()) {
-        if (v.touchid() == touch.identity) v.setTouchid(kNoTouch);
+        if (v.touchid() != touch.identity) continue;
+        v.setReleaseFrame(touchFrame_);
+        v.setTouchid(kNoTouch);
     }
     const auto it = std::find(activeTouches_.begin(), activeTouches_.end(), touch.identity);
     if (it != activeTouches_.end()) activeTouches_.erase(it);
@@ -151,6 +153,8 @@ Playhead* MainView::getFreePlayhead() {
 }
 
 void MainView::startVoice(Playhead& voice) {
+    voice.setStartFrame(touchFrame_);
+    voice.setReleaseFrame(0);
     voice.setActive(true);
     outputRecorder_.markCue();
 }

@@ -105,6 +105,32 @@ TEST(Mixer, EnvelopeAttack) {
     EXPECT_EQ(held.left[63], 0.5f);
 }
 
+TEST(Mixer, TimedStartWaitsForItsFrameAndReleaseHoldsUntilItsOwn) {
+    Mixer m;
+    m.sample().publish(snapshotOf(std::vector<float>(100000, 0.5f)));
+    render(m, 1000);  // the clock runs without voices too
+    Playhead& v = m.playheads()[0];
+    v.setStartFrame(1300);
+    startVoice(m, 0, Playhead::kTape, 100, 0, 100000, 1.0, 1.0f, 0.0);
+
+    EXPECT_TRUE(silent(m) && silent(m) && silent(m) && silent(m));  // up to frame 1256
+    EXPECT_EQ(v.pos(), 100.0);
+    Out out = render(m, 128);  // frames 1256..1383: it sounds from the 44th on
+    EXPECT_EQ(out.left[43], 0.0f);
+    EXPECT_FLOAT_EQ(out.left[44], 0.5f / 240.0f);
+    EXPECT_DOUBLE_EQ(v.pos(), 184.0);
+    EXPECT_EQ(m.frameClock(), 1384u);
+
+    // Lifted, but held until frame 1688: full level to then, falling after.
+    render(m, 240);
+    v.setReleaseFrame(1688);
+    v.setTouchid(kNoTouch);
+    render(m, 64);
+    EXPECT_EQ(v.envelope(), 1.0);
+    render(m, 64);
+    EXPECT_LT(v.envelope(), 1.0);
+}
+
 TEST(Mixer, SlicerEndZoneAndSwitchOffMidCall) {
     Mixer m;
     // value = frame + 1, so every output tells which frame was read.

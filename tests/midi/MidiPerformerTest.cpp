@@ -69,3 +69,24 @@ TEST(MidiPerformer, NotesPlayEveryModeAsFingers) {
         EXPECT_EQ(voices(in.view), c.voices) << c.midi;
     }
 }
+
+TEST(MidiPerformer, TimedNotesKeepTheirFramesEvenWhenShorterThanTheWait) {
+    test::Instrument in(2, 48000);
+    MidiMap map;
+    MidiPerformer performer(map);
+    performer.setInstrument(&in.view);
+    MidiInput input(performer);
+    MidiQueue& queue = input.addSource();
+    const auto on = test::midiBytes("90 24 7F"), off = test::midiBytes("80 24 00");
+    queue.push(0.0, on.data(), on.size(), 5000);
+    queue.push(0.0, off.data(), off.size(), 5100);
+    input.drain();
+    const Playhead& v = in.view.playheads()[0];
+    EXPECT_EQ(v.startFrame(), 5000u);
+    EXPECT_EQ(v.releaseFrame(), 5100u);
+    in.view.update();  // lifted and silent, but its frames are still to come
+    EXPECT_TRUE(v.active());
+    // A note without a frame (a hardware port's) plays at once.
+    input.feed(on.data(), on.size(), 0.0);
+    EXPECT_EQ(in.view.playheads()[1].startFrame(), 0u);
+}
