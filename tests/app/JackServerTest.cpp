@@ -224,6 +224,16 @@ void playOnServer(int rate, int period, AudioChoice choice, bool connect) {
     // One period to arrive, one more and the lead to be started, and the sound's first frames.
     EXPECT_LT(early, 4 * period + JackDevice::kMidiLeadFrames * rate / 48000 + 64);
 
+    // The period doubles: said in the status line, and the next note plays at its pitch.
+    std::vector<std::string> said;
+    StatusSink sayings([&](const std::string& text, StatusKind) { said.push_back(text); });
+    ASSERT_EQ(jack_set_buffer_size(probe.client, static_cast<jack_nframes_t>(2 * period)), 0);
+    const std::string newPeriod = "JACK period now " + std::to_string(2 * period) + " frames";
+    EXPECT_TRUE(waitUntil([&] {
+        backend.poll();
+        return std::find(said.begin(), said.end(), newPeriod) != said.end();
+    }));
+
     // A long note: the sample's 441 Hz arrives, at its level.
     woken = false;
     probe.send(36, 10);
