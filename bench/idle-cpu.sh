@@ -2,15 +2,17 @@
 # Idle CPU use of the program: the instrument bar on the demo sample (a fresh start: the kept
 # state neither read nor changed), nothing touched, measured over 10 seconds after a 2-second
 # start. Targets: at most 10% of one core for the program, 1% for its audio thread (SDL's own,
-# "SDLAudio...": SDL's dummy driver alone, with an empty callback, takes about 1.4% on the
-# development machine, waking every millisecond for a 64-frame buffer).
+# "SDLAudio..."). Beside it runs bench's sdl-audio-floor: SDL audio opened the same way with an
+# empty callback, the floor under any work of ours (SDL's dummy driver wakes every millisecond
+# for a 64-frame buffer, every 5 ms for 256: IDLE_BUFFER passes --buffer).
 # bench/playing-cpu.sh runs the same with 64 voices held (--hold-voices).
 #
 # Runs the window under Xvfb (xvfb-run) when it is installed, else on SDL's offscreen video
 # driver; sound goes to SDL's dummy driver unless SDL_AUDIODRIVER says otherwise (the audio
 # thread's work is counted: it renders the graph whatever it plays). Needs a Release build:
 #   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release && cmake --build build --target vornik
-# Settings: IDLE_SECONDS (10), VORNIK_BIN (build/src/vornik), IDLE_VIDEO (xvfb or offscreen),
+# Settings: IDLE_SECONDS (10), VORNIK_BIN (build/src/vornik), IDLE_BUFFER (64: frames asked of
+# SDL audio), IDLE_VIDEO (xvfb or offscreen),
 # IDLE_VOICES (0: voices held), IDLE_TARGET (10: percent of one core). SDL's own variables pass
 # through (SDL_RENDER_DRIVER=software|opengl|opengles2 picks the renderer).
 set -euo pipefail
@@ -20,6 +22,8 @@ bin=${VORNIK_BIN:-build/src/vornik}
 seconds=${IDLE_SECONDS:-10}
 voices=${IDLE_VOICES:-0}
 target=${IDLE_TARGET:-10}
+buffer=${IDLE_BUFFER:-64}
+floor=$(dirname "$bin")/../bench/sdl-audio-floor
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export VORNIK_APPEARANCE=${VORNIK_APPEARANCE:-light}
 
@@ -53,9 +57,15 @@ thread_ticks() {
 log=$(mktemp)
 # The kept state stays out of it (held voices change the play mode).
 state=$(mktemp -d)
-XDG_STATE_HOME=$state "$bin" --fresh --hold-voices "$voices" assets/demo.wav 2>"$log" &
+XDG_STATE_HOME=$state "$bin" --fresh --buffer "$buffer" --hold-voices "$voices" assets/demo.wav \
+  2>"$log" &
 pid=$!
-trap 'kill "$pid" 2>/dev/null || true; rm -f "$log"; rm -rf "$state"' EXIT
+floorPid=
+if [ -x "$floor" ]; then
+  "$floor" $((seconds + 4)) "$buffer" &
+  floorPid=$!
+fi
+trap 'kill "$pid" $floorPid 2>/dev/null || true; rm -f "$log"; rm -rf "$state"' EXIT
 sleep 2
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "idle-cpu: the program ended early:" >&2
@@ -70,13 +80,15 @@ fi
 t0=$(ticks "$pid")
 x0=$([ -n "$server" ] && ticks "$server" || echo 0)
 before=$(thread_ticks "$pid")
+floorBefore=$([ -n "$floorPid" ] && thread_ticks "$floorPid" || true)
 s0=$(date +%s.%N)
 sleep "$seconds"
 t1=$(ticks "$pid")
 x1=$([ -n "$server" ] && ticks "$server" || echo 0)
 after=$(thread_ticks "$pid")
+floorAfter=$([ -n "$floorPid" ] && thread_ticks "$floorPid" || true)
 s1=$(date +%s.%N)
-kill "$pid"
+kill "$pid" $floorPid 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
 
 hz=$(getconf CLK_TCK)
@@ -97,6 +109,14 @@ join <(echo "$before" | sort) <(echo "$after" | sort) | awk -v hz="$hz" -v s0="$
   if (a[1] ~ /^SDLAudio/) audio += 100 * (b[2] - a[2]) / hz / (s1 - s0) }
   END { printf "audio thread: %.1f%% of one core%s\n", audio,
     (voices > 0 ? "" : " (target at most 1%)") }'
+if [ -n "$floorPid" ]; then
+  join <(echo "$floorBefore" | sort) <(echo "$floorAfter" | sort) | awk -v hz="$hz" -v s0="$s0" \
+    -v s1="$s1" -v buffer="$buffer" '{
+    split($2, a, ":"); split($3, b, ":");
+    if (a[1] ~ /^SDLAudio/) audio += 100 * (b[2] - a[2]) / hz / (s1 - s0) }
+    END { printf "SDL audio alone, empty callback, %d-frame buffer (the floor): %.1f%% of one core\n",
+      buffer, audio }'
+fi
 sed -n 's/^vornik: \([0-9]* display frames run.*\) in \([0-9.]*\) s$/\1 \2/p' "$log" |
   awk '{ printf "frames over the whole run: %d run, %d presented %s %s %s, %.0f presented a second\n",
     $1, $5, $7, $8, $9, $5 / $10 }'

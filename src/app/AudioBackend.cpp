@@ -8,7 +8,7 @@
 namespace vornik {
 
 AudioBackend::AudioBackend(RunLoop& runLoop, const ApplicationOptions& options)
-    : runLoop_(runLoop), choice_(options.audio) {
+    : runLoop_(runLoop), choice_(options.audio), sdlBufferFrames_(options.bufferFrames) {
     jackSettings_.clientName = options.clientName;
     jackSettings_.connect = options.connect;
 }
@@ -22,7 +22,7 @@ void AudioBackend::start(MainView& view) {
         return;
     }
     if (choice_ == AudioChoice::Auto) logLine("no JACK server running: sound through SDL audio");
-    view.startAudioDevice();
+    view.startAudioDevice(sdlBufferFrames_);
     if (choice_ == AudioChoice::Jack) showStatus("No JACK server: playing through SDL audio");
 }
 
@@ -58,7 +58,7 @@ bool AudioBackend::openJack(bool quiet) {
 void AudioBackend::useSdl(const std::string& why) {
     jack_ = nullptr;
     view_->setAudioDevice(nullptr);  // the JACK client goes before SDL audio opens
-    view_->startAudioDevice();
+    view_->startAudioDevice(sdlBufferFrames_);
     showStatus(why);
     // A take under way keeps its file; the microphone switches over when it ends.
     sdlRecorderPending_ = true;

@@ -48,6 +48,7 @@ private:
 
     RunLoop& runLoop_;
     AudioChoice choice_;
+    int sdlBufferFrames_;
     JackSettings jackSettings_;
     MidiEventSink* midiSink_ = nullptr;
     MainView* view_ = nullptr;

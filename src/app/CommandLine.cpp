@@ -104,6 +104,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             result.options.clientName = value;
         } else if (arg == "--no-connect") {
             result.options.connect = false;
+        } else if (arg == "--buffer") {
+            int& frames = result.options.bufferFrames;
+            if (!takeValue() || !parseCount(value, frames) || frames < 16 || frames > 4096) {
+                return fail("--buffer takes a number of frames from 16 to 4096");
+            }
         } else if (arg == "--frames") {
             if (!takeValue() || !parseCount(value, result.options.frames)) {
                 return fail("--frames takes a whole number of frames (0 runs until closed)");
@@ -125,7 +130,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string usageText() {
     return "Usage: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME] [--midi-channel N] "
-           "[--audio auto|jack|sdl] [--help] [--version]\n"
+           "[--audio auto|jack|sdl] [--buffer N] [--help] [--version]\n"
            "\n"
            "A sampler played with the fingers (or the mouse) on the strip along the bottom of its\n"
            "window. FILE is an audio file to load at start. Vornik starts as it was left: the\n"
@@ -142,6 +147,8 @@ std::string usageText() {
            "  --audio WHICH   auto (JACK if a server is running, else SDL audio), jack or sdl\n"
            "  --client-name NAME  the JACK client's name (default vornik)\n"
            "  --no-connect    on JACK, leave out_1/out_2 and in_1/in_2 unconnected\n"
+           "  --buffer N      SDL audio's buffer in frames (16 to 4096; default 64, 1.3 ms): more\n"
+           "                  frames wake the machine less often, for more latency\n"
            "  --help          this text\n"
            "  --version       the version\n"
            "\n"

@@ -1,6 +1,7 @@
 #pragma once
 // The program's command line: vornik [FILE] [--zoom N] [--fresh] [--midi none|all|NAME]
-// [--midi-channel N] [--audio auto|jack|sdl] [--client-name NAME] [--no-connect] [--help]
+// [--midi-channel N] [--audio auto|jack|sdl] [--client-name NAME] [--no-connect] [--buffer N]
+// [--help]
 // [--version], and options for tests and measurements (--frames N, --screenshot PNG,
 // --hold-voices N). Plain C++. Thread: any.
 
@@ -26,6 +27,7 @@ struct ApplicationOptions {
     AudioChoice audio = AudioChoice::Auto;
     std::string clientName = "vornik";  // the JACK client's name
     bool connect = true;                // JACK: connect to the physical ports at start
+    int bufferFrames = 64;              // SDL audio: the buffer asked for, in frames
     // Bow voices held across the strip once the sample is in; -1: not asked (a measurement run
     // reports its frame counts at the end).
     int holdVoices = -1;

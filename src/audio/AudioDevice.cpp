@@ -18,7 +18,8 @@ const char* sdlError() {
 
 }  // namespace
 
-AudioDevice::AudioDevice(AudioGraph& graph) : graph_(graph) {}
+AudioDevice::AudioDevice(AudioGraph& graph, int bufferFrames)
+    : graph_(graph), requestedFrames_(bufferFrames) {}
 
 AudioDevice::~AudioDevice() {
     close();
@@ -41,7 +42,7 @@ bool AudioDevice::open() {
     want.freq = static_cast<int>(kOutputSampleRate);
     want.format = AUDIO_F32SYS;
     want.channels = kOutputChannels;
-    want.samples = kRequestedBlockFrames;
+    want.samples = static_cast<Uint16>(requestedFrames_);
     want.callback = &AudioDevice::callback;
     want.userdata = this;
     SDL_AudioSpec have{};
@@ -61,7 +62,7 @@ bool AudioDevice::open() {
     device_ = id;
     bufferFrames_ = have.samples;
     logf("audio output: %s driver, %d Hz, %d frames per buffer (%d asked for)",
-         SDL_GetCurrentAudioDriver(), have.freq, have.samples, kRequestedBlockFrames);
+         SDL_GetCurrentAudioDriver(), have.freq, have.samples, requestedFrames_);
     SDL_PauseAudioDevice(id, 0);
     return true;
 }

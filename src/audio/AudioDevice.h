@@ -8,13 +8,16 @@
 #include <cstdint>
 
 #include "audio/AudioGraph.h"
+#include "base/Constants.h"
 #include "audio/OutputDevice.h"
 
 namespace vornik {
 
 class AudioDevice final : public OutputDevice {
 public:
-    explicit AudioDevice(AudioGraph& graph);
+    // `bufferFrames`: the buffer asked of the device (the instrument's 64 unless the user chose
+    // another: fewer wake-ups for more latency).
+    explicit AudioDevice(AudioGraph& graph, int bufferFrames = kRequestedBlockFrames);
     ~AudioDevice() override;
     AudioDevice(const AudioDevice&) = delete;
     AudioDevice& operator=(const AudioDevice&) = delete;
@@ -43,6 +46,7 @@ private:
     AudioGraph& graph_;
     std::uint32_t device_ = 0;
     bool subsystemStarted_ = false;
+    int requestedFrames_;
     int bufferFrames_ = 0;
     float scratchL_[AudioGraph::kBlockFrames] = {};
     float scratchR_[AudioGraph::kBlockFrames] = {};

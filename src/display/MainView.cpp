@@ -304,8 +304,8 @@ void MainView::initAudioEngine(AudioOutput output) {
     setRecording(false);
 }
 
-void MainView::startAudioDevice() {
-    if (!audioDevice_) audioDevice_ = std::make_unique<AudioDevice>(audioGraph_);
+void MainView::startAudioDevice(int bufferFrames) {
+    if (!audioDevice_) audioDevice_ = std::make_unique<AudioDevice>(audioGraph_, bufferFrames);
     audioDevice_->open();
 }
 

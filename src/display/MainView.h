@@ -70,9 +70,9 @@ public:
     // sound device when `output` is kDevice (tests and the headless renderer run without one and
     // pull renderOutput). Once.
     void initAudioEngine(AudioOutput output = AudioOutput::kNone);
-    // Opens the sound device on the graph (SDL audio unless one was set); a device that cannot
-    // open is logged.
-    void startAudioDevice();
+    // Opens the sound device on the graph (SDL audio, asked for `bufferFrames`, unless one was
+    // set); a device that cannot open is logged.
+    void startAudioDevice(int bufferFrames = kRequestedBlockFrames);
     // Replaces the sound device: the old one is closed first, the new one opened on the graph
     // (prepared before); null leaves the instrument without one. Returns whether it opened.
     bool setAudioDevice(std::unique_ptr<OutputDevice> device);

@@ -32,10 +32,13 @@ TEST(ApplicationCommandLineTest, OptionsAndWrongCommandLines) {
     EXPECT_DOUBLE_EQ(parseCommandLine(Args{"song.wav", "--zoom", "3"}).options.zoom, 3.0);
     EXPECT_EQ(parseCommandLine(Args{"--", "--odd.wav"}).options.file, "--odd.wav");
     const ApplicationOptions jack =
-        parseCommandLine(Args{"--audio", "jack", "--client-name", "v2", "--no-connect"}).options;
+        parseCommandLine(Args{"--audio", "jack", "--client-name", "v2", "--no-connect", "--buffer",
+                              "4096"})
+            .options;
     EXPECT_EQ(jack.audio, AudioChoice::Jack);
     EXPECT_EQ(jack.clientName, "v2");
     EXPECT_FALSE(jack.connect);
+    EXPECT_EQ(jack.bufferFrames * plain.options.bufferFrames, 4096 * 64);
     EXPECT_EQ(parseCommandLine(Args{"--audio=sdl"}).options.audio, AudioChoice::Sdl);
     EXPECT_EQ(plain.options.audio, AudioChoice::Auto);
     EXPECT_EQ(parseCommandLine(Args{"x.wav", "--help"}).action, CommandLine::Action::Help);
@@ -50,7 +53,8 @@ TEST(ApplicationCommandLineTest, OptionsAndWrongCommandLines) {
     for (const Args& args :
          {Args{"--zoom"}, Args{"--zoom", "0"}, Args{"--zoom", "2x"}, Args{"--frames", "-1"},
           Args{"--loud"}, Args{"--midi"}, Args{"--midi-channel", "0"}, Args{"--midi-channel", "17"},
-          Args{"--audio", "alsa"}, Args{"--client-name="}}) {
+          Args{"--audio", "alsa"}, Args{"--client-name="}, Args{"--buffer", "15"},
+          Args{"--buffer", "4097"}}) {
         const CommandLine c = parseCommandLine(args);
         EXPECT_EQ(c.action, CommandLine::Action::Error) << args[0];
         EXPECT_FALSE(c.error.empty());
