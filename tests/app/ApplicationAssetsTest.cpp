@@ -6,10 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +13,7 @@
 #include "app/Artwork.h"
 #include "app/DemoSample.h"
 #include "support/DrawingEnvironment.h"
+#include "support/Files.h"
 
 namespace vornik {
 namespace {
@@ -24,10 +21,7 @@ namespace {
 [[maybe_unused]] auto* const kDrawing =
     ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
 
-std::filesystem::path assetsDir() {
-    const char* source = std::getenv("VORNIK_SOURCE_DIR");
-    return std::filesystem::path(source ? source : ".") / "assets";
-}
+std::filesystem::path assetsDir() { return test::sourcePath("assets"); }
 
 TEST(ApplicationAssetsTest, PicturesAreTheGeneratorsDrawing) {
     ASSERT_EQ(artworkNames().size(), 15u);
@@ -52,8 +46,7 @@ TEST(ApplicationAssetsTest, PicturesAreTheGeneratorsDrawing) {
     }
     EXPECT_FALSE(drawArtwork("nothing@2x"));
     // The scalable icon is the generator's text, the same on every run.
-    std::ifstream svg(assetsDir() / "icon.svg", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(svg), {}), drawIconSvg())
+    EXPECT_EQ(test::readText(assetsDir() / "icon.svg"), drawIconSvg())
         << "run scripts/make-assets.sh";
 
     // The window picture is the size the window lays out, and opaque; dimmed segments are faint.

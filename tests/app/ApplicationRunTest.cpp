@@ -3,7 +3,6 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "app/Application.h"
 #include "base/Status.h"
 #include "support/DrawingEnvironment.h"
+#include "support/Files.h"
 #include "support/LogLines.h"
 #include "support/ScopedEnv.h"
 
@@ -28,11 +28,6 @@ namespace fs = std::filesystem;
     ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
 
 using test::ScopedEnv;
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError(); }
 
@@ -80,14 +75,10 @@ void pushDrop(Uint32 window, const std::vector<std::string>& files) {
 
 class ApplicationRunTest : public ::testing::Test {
 protected:
-    ~ApplicationRunTest() override { fs::remove_all(home); }
+    ApplicationRunTest() { fs::create_directories(home / "Documents"); }
 
-    fs::path home = [] {
-        const fs::path dir =
-            fs::temp_directory_path() / ("vornik-app-" + std::to_string(::getpid()));
-        fs::create_directories(dir / "Documents");
-        return dir;
-    }();
+    test::TempDir dir;
+    const fs::path& home = dir.path();
     // A recording goes to this test's documents folder, not the user's.
     ScopedEnv homeEnv{"HOME", home.string()};
     ScopedEnv xdgEnv{"XDG_CONFIG_HOME", (home / "config").string()};
@@ -101,8 +92,7 @@ protected:
 };
 
 TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
-    const char* source = std::getenv("VORNIK_SOURCE_DIR");
-    const fs::path demo = (source ? fs::path(source) : fs::current_path()) / "assets" / "demo.wav";
+    const fs::path demo = test::sourcePath("assets/demo.wav");
     ASSERT_TRUE(fs::exists(demo));
     const fs::path dropped = home / "dropped.wav";
     fs::copy_file(demo, dropped);
@@ -174,7 +164,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
             case 10:
                 EXPECT_EQ(a.loadedFiles().size(), 2u);
                 EXPECT_EQ(a.statusLine().message(), "Not an audio file: notes.txt");
-                pushKey(w, SDLK_SPACE);  // back to the instrument
+                pushKey(w, SDLK_SPACE);                         // back to the instrument
                 pushDrop(w, {(home / "broken.wav").string()});  // cannot be opened: refused
                 break;
             case 12:  // shift-click on the strip: a held mouse finger
@@ -258,9 +248,8 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
 }
 
 TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
-    const char* source = std::getenv("VORNIK_SOURCE_DIR");
     const fs::path loop = home / "loop.wav";
-    fs::copy_file((source ? fs::path(source) : fs::current_path()) / "assets" / "demo.wav", loop);
+    fs::copy_file(test::sourcePath("assets/demo.wav"), loop);
     const fs::path stateFile = home / "state" / "vornik" / "state.conf";
     // One start: `act` runs once the startup load is done, then the program quits.
     auto start = [](ApplicationOptions options, const std::function<void(Application&)>& act) {
@@ -309,14 +298,14 @@ TEST_F(ApplicationRunTest, ComesBackAsItWasLeft) {
             << a.statusLine().message();
     });
 
-    const std::string before = readText(stateFile);
+    const std::string before = test::readText(stateFile);
     ApplicationOptions fresh;
     fresh.fresh = true;
     start(fresh, [](Application& a) {
         EXPECT_EQ(a.mainView()->playMode(), 0);
         EXPECT_EQ(a.mainView()->reverbWetDryMix(), 0.0f);
     });
-    EXPECT_EQ(readText(stateFile), before);
+    EXPECT_EQ(test::readText(stateFile), before);
 }
 
 TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {
@@ -351,9 +340,8 @@ TEST_F(ApplicationRunTest, WritesItsPictureAndStopsAtTheFrameLimit) {
 }
 
 TEST_F(ApplicationRunTest, PresentsNothingWhenStillAndOnlyTheStripWhenOnlyItMoves) {
-    const char* source = std::getenv("VORNIK_SOURCE_DIR");
     ApplicationOptions options;
-    options.file = (source ? fs::path(source) : fs::current_path()) / "assets" / "demo.wav";
+    options.file = test::sourcePath("assets/demo.wav");
     options.frames = 24;
     Application app(options);
     int still = 0;

@@ -3,7 +3,6 @@
 
 #include <SDL_stdinc.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "app/FileInput.h"
+#include "support/Files.h"
 #include "support/LogLines.h"
 
 namespace vornik {
@@ -40,14 +40,6 @@ SDL_Event dropEvent(Uint32 type, const char* file = nullptr) {
     e.drop.type = type;
     e.drop.file = file ? SDL_strdup(file) : nullptr;  // as SDL allocates it; the handler frees
     return e;
-}
-
-fs::path tempDir(const std::string& what) {
-    const fs::path dir = fs::temp_directory_path() /
-                         ("vornik-" + what + "-" + std::to_string(::getpid()) + "-" +
-                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-    return dir;
 }
 
 TEST(FileInputTest, OneAudioFileDropLoadsRaisesAndResetsTransposition) {
@@ -106,7 +98,7 @@ TEST(FileInputTest, SeveralFilesTextAndOtherExtensionsAreRefused) {
 TEST(FileInputTest, OnlyTheExtensionDecides) {
     // Named like audio: handed on whatever it holds (the loader reports a bad one). A real sound
     // under another name: refused without being opened.
-    const fs::path dir = tempDir("fileinput");
+    test::TempDir dir;
     std::ofstream(dir / "words.wav") << "not a sound at all";
     std::ofstream(dir / "sound.txt") << "RIFF";
     FakeTarget target;
@@ -117,8 +109,7 @@ TEST(FileInputTest, OnlyTheExtensionDecides) {
         input.dropFile((dir / name).string());
         input.dropComplete();
     }
-    EXPECT_EQ(target.loaded, Paths{(dir / "words.wav").string()});
-    fs::remove_all(dir);
+    EXPECT_EQ(target.loaded, Paths{dir.file("words.wav")});
 
     input.dropFile("/b/single.wav");  // without a begin and a complete: one at a time
     EXPECT_EQ(target.loaded.size(), 2u);
@@ -126,8 +117,6 @@ TEST(FileInputTest, OnlyTheExtensionDecides) {
 
 class FileChooserThreadsTest : public ::testing::Test {
 protected:
-    void TearDown() override { fs::remove_all(dir); }
-
     std::vector<std::string> script(const std::string& body) {
         const fs::path p = dir / ("script" + std::to_string(++scripts));
         std::ofstream(p) << "#!/bin/sh\n" << body << "\n";
@@ -144,7 +133,7 @@ protected:
         return answer;
     }
 
-    fs::path dir = tempDir("chooser");
+    test::TempDir dir;
     int scripts = 0;
     SteadyClock clock;
     RunLoop loop{clock};

@@ -2,16 +2,14 @@
 // looks for it, and the installed program, run from elsewhere, finds its own pictures and guide.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "app/Desktop.h"
 #include "display/Image.h"
+#include "support/Files.h"
 
 namespace vornik {
 namespace {
@@ -29,8 +27,8 @@ TEST(InstalledTreeTest, InstallsEverythingAndRunsFromThePrefix) {
     const char* build = std::getenv("VORNIK_BUILD_DIR");
     const char* source = std::getenv("VORNIK_SOURCE_DIR");
     ASSERT_TRUE(build && source);
-    const fs::path prefix =
-        fs::temp_directory_path() / ("vornik-prefix-" + std::to_string(::getpid()));
+    test::TempDir dir;
+    const fs::path& prefix = dir.path();
     const std::string install =
         "cmake --install " + quoted(build) + " --prefix " + quoted(prefix) + " > /dev/null";
     ASSERT_EQ(std::system(install.c_str()), 0);
@@ -46,8 +44,8 @@ TEST(InstalledTreeTest, InstallsEverythingAndRunsFromThePrefix) {
         EXPECT_TRUE(fs::is_regular_file(file)) << file;
     }
     // The desktop entry names its icon and window by the application id.
-    std::ifstream entry(prefix / "share/applications/org.vornik.Vornik.desktop");
-    const std::string text(std::istreambuf_iterator<char>(entry), {});
+    const std::string text =
+        test::readText(prefix / "share/applications/org.vornik.Vornik.desktop");
     for (const char* line :
          {"\nIcon=org.vornik.Vornik\n", "\nStartupWMClass=org.vornik.Vornik\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
@@ -73,7 +71,6 @@ TEST(InstalledTreeTest, InstallsEverythingAndRunsFromThePrefix) {
     const auto shot = Image::loadPng((prefix / "shot.png").string());
     ASSERT_TRUE(shot);
     EXPECT_GT(shot->pixel(5, 5).r, 200);
-    fs::remove_all(prefix);
 }
 
 }  // namespace

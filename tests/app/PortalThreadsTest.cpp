@@ -19,6 +19,7 @@
 #include "app/Application.h"
 #include "app/Portal.h"
 #include "support/DrawingEnvironment.h"
+#include "support/Files.h"
 #include "support/ScopedEnv.h"
 
 namespace vornik {
@@ -52,12 +53,12 @@ public:
     ~TestBus() {
         if (pid_ > 0) ::kill(pid_, SIGTERM);
         if (out_) ::pclose(out_);
-        fs::remove(config_);
     }
     std::string address;
 
 private:
-    fs::path config_ = fs::temp_directory_path() / ("vornik-bus-" + std::to_string(::getpid()));
+    test::TempDir dir_;
+    fs::path config_ = dir_ / "bus.conf";
     FILE* out_ = nullptr;
     pid_t pid_ = 0;
 };
@@ -239,24 +240,20 @@ TEST(PortalThreadsTest, FileChooserAndColourSchemeOverARealBus) {
 TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     TestBus bus;
     FakePortal fake(bus.address);
-    const char* source = std::getenv("VORNIK_SOURCE_DIR");
-    const fs::path demo = fs::absolute(fs::path(source ? source : ".") / "assets" / "demo.wav");
+    const fs::path demo = test::sourcePath("assets/demo.wav");
     gchar* uri = g_filename_to_uri(demo.c_str(), nullptr, nullptr);
     fake.answer(0, uri);
     g_free(uri);
     test::ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", bus.address);
     test::ScopedEnv appearance("VORNIK_APPEARANCE", std::nullopt);
-    const fs::path state =
-        fs::temp_directory_path() / ("vornik-state-" + std::to_string(::getpid()));
-    test::ScopedEnv stateHome("XDG_STATE_HOME", state.string());  // a start of its own
-    test::ScopedEnv render("SDL_RENDER_DRIVER", "software");      // no Mesa threads
+    test::TempDir dir;
+    test::ScopedEnv stateHome("XDG_STATE_HOME", dir.file("state"));  // a start of its own
+    test::ScopedEnv render("SDL_RENDER_DRIVER", "software");         // no Mesa threads
     test::ScopedEnv framebuffer("SDL_FRAMEBUFFER_ACCELERATION", "0");
 
     ApplicationOptions options;
     options.frames = 600;  // a safety net: the script quits long before
-    options.screenshot =
-        (fs::temp_directory_path() / ("vornik-portal-" + std::to_string(::getpid()) + ".png"))
-            .string();
+    options.screenshot = dir.file("shot.png");
     Application app(options);
     auto press = [&](SDL_Keycode key, Uint16 mod = KMOD_NONE) {
         SDL_Event e{};
@@ -296,8 +293,6 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     const auto shot = Image::loadPng(options.screenshot);
     ASSERT_TRUE(shot);
     EXPECT_GT(shot->pixel(5, 5).r, 200);
-    fs::remove(options.screenshot);
-    fs::remove_all(state);
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +6,7 @@
 
 #include "app/ControlsTestSupport.h"
 #include "app/WindowController.h"
+#include "support/Files.h"
 #include "support/LogLines.h"
 
 using namespace vornik;
@@ -46,14 +45,8 @@ std::string call(std::string_view name, double value) {
 class WindowControllerTest : public ::testing::Test {
 protected:
     WindowControllerTest() {
-        fs::create_directories(assets);
         controller->setInstrumentCallObserver(
             [this](std::string_view name, double value) { calls.push_back(call(name, value)); });
-    }
-    ~WindowControllerTest() override {
-        controller.reset();
-        std::error_code ignored;
-        fs::remove_all(assets, ignored);
     }
 
     std::string shown() const {
@@ -80,9 +73,9 @@ protected:
 
     ManualClock clock;
     RunLoop loop{clock};
-    fs::path assets =
-        fs::temp_directory_path() / ("vornik-controller-" + std::to_string(::getpid()));
-    std::unique_ptr<WindowController> controller = std::make_unique<WindowController>(loop, assets);
+    test::TempDir assets;
+    std::unique_ptr<WindowController> controller =
+        std::make_unique<WindowController>(loop, assets.path());
     Ids calls;
 };
 

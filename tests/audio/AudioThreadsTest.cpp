@@ -3,15 +3,14 @@
 // the audio callback neither allocates nor locks is here too; the threading tests leave it to it.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <random>
 #include <thread>
 
 #include "AudioTestSupport.h"
+#include "support/Files.h"
 #include "support/SampleFixtures.h"
 
 using namespace vornik;
@@ -74,9 +73,8 @@ TEST(Realtime, TheAudioCallbackNeitherAllocatesNorLocks) {
     View v;
     MainView& m = v.view;
     setEffects(m.audioGraph(), true);
-    const auto takes =
-        std::filesystem::temp_directory_path() / ("vornik-rt-" + std::to_string(getpid()));
-    m.outputRecorder().setTakesDirectory(takes);
+    TempDir takes;
+    m.outputRecorder().setTakesDirectory(takes.path());
     ASSERT_TRUE(m.outputRecorder().start());
     std::mt19937 rng(3);
     RealtimeCounts counts;
@@ -109,7 +107,6 @@ TEST(Realtime, TheAudioCallbackNeitherAllocatesNorLocks) {
     m.outputRecorder().stop();
     m.outputRecorder().waitFinished();
     EXPECT_EQ(m.outputRecorder().lastTake().frames, 30u * 5296);
-    std::filesystem::remove_all(takes);
 }
 
 TEST(AudioThreads, ControlsMoveWhileTheViewRenders) {

@@ -14,6 +14,7 @@
 #include "MainViewTestSupport.h"
 #include "base/Status.h"
 #include "sample/AudioFileReader.h"
+#include "support/Files.h"
 
 namespace vornik::test {
 namespace {
@@ -22,13 +23,13 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 struct TakeStrip : Strip {
-    fs::path folder = fs::temp_directory_path() / ("vornik-takes-" + std::to_string(getpid()));
+    TempDir dir;
+    const fs::path& folder = dir.path();
     std::vector<std::pair<std::string, StatusKind>> shown;
     StatusSink sink{
         [this](const std::string& text, StatusKind kind) { shown.emplace_back(text, kind); }};
 
     TakeStrip() : Strip(1000.0) {
-        fs::create_directories(folder);
         view.outputRecorder().setTakesDirectory(folder);
         view.initAudioEngine();
     }
@@ -36,8 +37,6 @@ struct TakeStrip : Strip {
         view.outputRecordingEnd(false);
         view.outputRecorder().waitFinished();
         ::umount2(folder.c_str(), MNT_DETACH);
-        std::error_code ec;
-        fs::remove_all(folder, ec);
     }
     void render(int blocks) {
         float left[64], right[64];

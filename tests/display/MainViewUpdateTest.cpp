@@ -8,7 +8,7 @@
 
 #include "MainViewTestSupport.h"
 #include "display/Renderer.h"
-#include "sample/RecorderTestFiles.h"
+#include "support/Files.h"
 
 using namespace vornik;
 using test::Strip;

@@ -10,6 +10,7 @@
 #include "base/Status.h"
 #include "display/Transaction.h"
 #include "midi/MidiTestSupport.h"
+#include "support/Files.h"
 #include "support/LogLines.h"
 #include "support/SampleFixtures.h"
 
@@ -19,8 +20,8 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Host {
-    std::string dir = (fs::temp_directory_path() / "vornik-midi-XXXXXX").string();
-    fs::path conf = fs::path(mkdtemp(dir.data())) / "vornik" / "midi.conf";
+    test::TempDir dir;
+    fs::path conf = dir / "vornik" / "midi.conf";
     ManualClock clock;
     RunLoop loop{clock};
     ScopedLayerClock layerClock{clock};
@@ -37,10 +38,6 @@ struct Host {
         view.update();  // measures the strip
         midi = std::make_unique<MidiHost>(loop, controller, conf);
         loop.advance(clock, 0.6);  // the transpose stepper listens from now on
-    }
-    ~Host() {
-        midi.reset();
-        fs::remove_all(dir);
     }
     void send(const std::string& text) {
         const auto bytes = test::midiBytes(text);

@@ -3,7 +3,7 @@
 #include "RenderSupport.h"
 
 using vornik::test::peak;
-using vornik::test::readFile;
+using vornik::test::readText;
 using vornik::test::RenderDir;
 using vornik::test::RenderRun;
 
@@ -78,7 +78,7 @@ TEST(RenderPlay, ARecordingFedFromAFileBecomesTheSample) {
         "at 0.6 key r down\nat 0.65 key r up\nat 1.0 dump state.json\n",
         "--input " + (dir.path() / "mic.wav").string());
     ASSERT_EQ(r.exitCode, 0) << r.errors;
-    const std::string state = readFile(dir.path() / "state.json");
+    const std::string state = readText(dir.path() / "state.json");
     EXPECT_NE(state.find("\"recording\": false"), std::string::npos) << state;
     EXPECT_NE(state.find("\"fileSampleRate\": 44100"), std::string::npos) << state;
     EXPECT_NE(state.find("\"fileChannels\": 2"), std::string::npos) << state;
@@ -138,12 +138,12 @@ TEST(RenderPlay, ATakeIsTheMixAndShiftOMakesItTheSampleSlicedAtItsHits) {
     EXPECT_EQ(take.parent_path(), dir.path() / "takes");
     // From the block at 0.2 s to the one before 1.5 s: the mix there, sample for sample.
     const std::size_t start = 9600, end = 72000;
-    const std::vector<float> t = vornik::test::readWav(take);
+    const std::vector<float> t = vornik::test::readAudio(take);
     ASSERT_EQ(t.size(), 2 * (end - start));
     EXPECT_TRUE(std::equal(t.begin(), t.end(), r.mix.begin() + 2 * start));
     EXPECT_GT(peak(t, 0, 0.2, 0.3), 0.1f);
     // It is the sample now, at its own pitch, sliced at the hits: 9600 and 33600 frames in.
-    const std::string state = readFile(dir.path() / "state.json");
+    const std::string state = readText(dir.path() / "state.json");
     EXPECT_NE(state.find("\"fileBufferLength\": 62400,"), std::string::npos) << state;
     EXPECT_NE(state.find("\"transpose\": 0,"), std::string::npos) << state;
     for (const char* pos : {"{\"pos\": 0,", "{\"pos\": 0.1538461", "{\"pos\": 0.5384615"}) {

@@ -47,7 +47,7 @@ TEST(RenderScript, SameScriptSameBytesAndStateDump) {
     ASSERT_EQ(a.mix.size(), 24000u * 2);
     EXPECT_EQ(a.mix, b.mix);
 
-    const std::string json = vornik::test::readFile(dir.path() / "state.json");
+    const std::string json = vornik::test::readText(dir.path() / "state.json");
     EXPECT_NE(json.find("\"fileBufferLength\": 48000"), std::string::npos) << json;
     EXPECT_NE(json.find("\"currentBar\": 2"), std::string::npos) << json;
 }

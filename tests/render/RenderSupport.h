@@ -1,14 +1,11 @@
 #pragma once
 // Runs vornik-render on scripts and samples made in the test, and reads back what it wrote.
 
-#include <sndfile.h>
-
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
+
+#include "sample/SampleTestFiles.h"
 
 namespace vornik::test {
 
@@ -19,56 +16,22 @@ struct RenderRun {
     std::vector<float> mix;  // interleaved stereo
 };
 
-inline std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-// A WAV file's frames, interleaved.
-inline std::vector<float> readWav(const std::filesystem::path& path) {
-    std::vector<float> data;
-    SF_INFO info{};
-    if (SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info)) {
-        data.resize(static_cast<std::size_t>(info.frames) * info.channels);
-        sf_readf_float(f, data.data(), info.frames);
-        sf_close(f);
-    }
-    return data;
-}
-
-class RenderDir {
+class RenderDir : public TempDir {
 public:
-    RenderDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vornik-render-test-XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-    }
-    ~RenderDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    const std::filesystem::path& path() const { return dir_; }
-
     // A 48 kHz stereo float WAV whose frame i holds `value(i)` on the left, minus it on the right.
     template <class F>
     std::filesystem::path writeSample(const std::string& name, int frames, F value,
                                       int rate = 48000) const {
-        const auto file = dir_ / name;
-        SF_INFO info{0, rate, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
-        SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
         std::vector<float> data(static_cast<std::size_t>(frames) * 2);
-        for (int i = 0; i < frames; ++i) {
-            data[2 * i] = value(i);
-            data[2 * i + 1] = -value(i);
-        }
-        sf_writef_float(f, data.data(), frames);
-        sf_close(f);
+        for (int i = 0; i < frames; ++i) data[2 * i + 1] = -(data[2 * i] = value(i));
+        const auto file = path() / name;
+        writeAudio(file, kWavFloat, rate, 2, data);
         return file;
     }
 
     RenderRun run(const std::string& script, const std::string& extraArgs = "") const {
-        const auto scriptFile = dir_ / "perform.vsc", out = dir_ / "out.wav",
-                   err = dir_ / "stderr.txt", output = dir_ / "stdout.txt";
+        const auto scriptFile = path() / "perform.vsc", out = path() / "out.wav",
+                   err = path() / "stderr.txt", output = path() / "stdout.txt";
         std::ofstream(scriptFile) << script;
         std::filesystem::remove(out);
         const char* build = std::getenv("VORNIK_BUILD_DIR");
@@ -77,12 +40,9 @@ public:
                                     out.string() + "\" " + extraArgs + " 2> \"" + err.string() +
                                     "\" > \"" + output.string() + "\"";
         const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(err), readFile(output),
-                readWav(out)};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(err), readText(output),
+                readAudio(out)};
     }
-
-private:
-    std::filesystem::path dir_;
 };
 
 // Peak of one channel (0 left, 1 right) over output frames [from, to).

@@ -1,45 +1,21 @@
 #pragma once
-// Audio files made by the tests, in a temporary directory that goes away with the test.
+// Audio files made by the tests, in a TempDir.
 
-#include <gtest/gtest.h>
 #include <sndfile.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
 
 #include "display/MainView.h"
+#include "support/Files.h"
 #include "support/ScopedDriver.h"
 
 namespace vornik::test {
 
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 constexpr int kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vornik-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The names in a directory, sorted.
 inline std::vector<std::string> entries(const std::filesystem::path& dir) {

@@ -1,14 +1,13 @@
 // The state file: its text, its faults, replacing it safely, and when it is written.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 
 #include "session/StateFile.h"
 #include "session/StateKeeper.h"
 #include "session/Takes.h"
+#include "support/Files.h"
 #include "support/LogLines.h"
 
 namespace vornik {
@@ -16,11 +15,6 @@ void PrintTo(const SessionState& s, std::ostream* os) { *os << formatState(s); }
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 SessionState parsed(std::string_view keys) {
     return parseState("version = 1\n" + std::string(keys) + "end\n").state;
@@ -34,8 +28,7 @@ const SessionState kSome = parsed(
 
 class SessionTest : public ::testing::Test {
 protected:
-    ~SessionTest() override { fs::remove_all(dir); }
-    fs::path dir = fs::temp_directory_path() / ("vornik-session-" + std::to_string(::getpid()));
+    test::TempDir dir;
     fs::path file = dir / "vornik" / "state.conf";
     std::string error;
 };
@@ -132,7 +125,7 @@ TEST_F(SessionTest, ChangesAreWrittenAtMostOnceASecondAndFreshStartsWaitForOne) 
     }
     // --fresh, and a file from a newer Vornik: kept until something but the window changes.
     for (const bool fresh : {true, false}) {
-        const std::string kept = fresh ? readText(file) : "version = 9\nend\n";
+        const std::string kept = fresh ? test::readText(file) : "version = 9\nend\n";
         ASSERT_TRUE(writeFileAtomically(file, kept, error));
         StateKeeper keeper(loop, file);
         now = keeper.load(fresh);
@@ -141,7 +134,7 @@ TEST_F(SessionTest, ChangesAreWrittenAtMostOnceASecondAndFreshStartsWaitForOne) 
         keeper.start([&] { return now; });
         now.window->width = 900;  // the window manager places and sizes it
         loop.advance(clock, 3.0);
-        EXPECT_EQ(readText(file), kept);
+        EXPECT_EQ(test::readText(file), kept);
         now.playMode = 1;
         loop.advance(clock, 1.0);
         EXPECT_EQ(readStateFile(file).state, now);
@@ -149,7 +142,7 @@ TEST_F(SessionTest, ChangesAreWrittenAtMostOnceASecondAndFreshStartsWaitForOne) 
 }
 
 TEST_F(SessionTest, ATakeIsKeptUnderItsPermanentName) {
-    const fs::path recording = dir / "recording.wav", takes = takesDirectory(dir);
+    const fs::path recording = dir / "recording.wav", takes = takesDirectory(dir.path());
     fs::create_directories(takes);
     std::ofstream(recording) << "take two";
     std::ofstream(takes / "recording-1.wav") << "take one";         // same size, other bytes
