@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
 
 #include "AudioTestSupport.h"
+#include "support/AudioThread.h"
 #include "support/Files.h"
 #include "support/SampleFixtures.h"
 
@@ -17,41 +17,6 @@ using namespace vornik;
 using namespace vornik::test;
 
 namespace {
-
-// Renders in ragged calls (as some drivers make them) on its own thread until finished.
-struct Renderer {
-    std::atomic<bool> stop{false}, nonFinite{false};
-    std::atomic<long> blocks{0};
-    std::thread thread;
-
-    template <class Render>
-    explicit Renderer(Render render)
-        : thread([this, render] {
-              std::vector<float> left(256), right(256);
-              for (int size = 1; !stop.load(std::memory_order_relaxed);) {
-                  size = size % 256 + 37;
-                  const int n = std::min(size, 256);
-                  render(left.data(), right.data(), n);
-                  for (int i = 0; i < n; ++i) {
-                      if (!std::isfinite(left[i]) || !std::isfinite(right[i])) nonFinite = true;
-                  }
-                  ++blocks;
-              }
-          }) {}
-    ~Renderer() {
-        stop = true;
-        if (thread.joinable()) thread.join();
-    }
-    void waitFor(long more) {
-        const long target = blocks + more;
-        while (blocks < target) std::this_thread::yield();
-    }
-    void finish() {
-        stop = true;
-        thread.join();
-        EXPECT_FALSE(nonFinite.load());
-    }
-};
 
 // Moves every effect control to a random place.
 void moveControls(MainView& m, std::mt19937& rng) {
@@ -116,7 +81,7 @@ TEST(AudioThreads, ControlsMoveWhileTheViewRenders) {
     for (std::size_t i = 0; i < 8; ++i) {
         holdTape(m, i, m.getCurrentFilePlaybackRate() * (1.0 + 0.1 * i), 1000.0 * i);
     }
-    Renderer audio([&m](float* l, float* r, int n) { m.renderOutput(l, r, n); });
+    AudioThread audio([&m](float* l, float* r, int n) { m.renderOutput(l, r, n); });
     std::mt19937 rng(99);
     int captures = 0;
     for (int step = 0; step < 5000; ++step) {
@@ -128,7 +93,7 @@ TEST(AudioThreads, ControlsMoveWhileTheViewRenders) {
         if (step % 100 == 0) audio.waitFor(1);
     }
     audio.waitFor(200);
-    audio.finish();
+    EXPECT_TRUE(audio.finish());
     EXPECT_GT(captures, 0);
 }
 
@@ -148,7 +113,7 @@ TEST(AudioThreads, OscilloscopeCapturesArriveWholeAndInOrder) {
     g.setSource(counter);
     setEffects(g);
     g.prepare();
-    Renderer audio([&g](float* l, float* r, int n) { g.render(l, r, n); });
+    AudioThread audio([&g](float* l, float* r, int n) { g.render(l, r, n); });
 
     std::vector<float> l(OscilloscopeTap::kFrames), r(OscilloscopeTap::kFrames);
     float last = -1.0f;
@@ -167,7 +132,7 @@ TEST(AudioThreads, OscilloscopeCapturesArriveWholeAndInOrder) {
         EXPECT_NE(l[0], last);                      // never the same one twice
         last = l[0];
     }
-    audio.finish();
+    EXPECT_TRUE(audio.finish());
 }
 
 TEST(AudioThreads, TheDeviceRendersWhileControlsMoveAndTheRouteChanges) {

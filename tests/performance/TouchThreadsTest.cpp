@@ -1,10 +1,9 @@
 // Touches on the main thread while the audio thread renders (ThreadSanitizer in CI).
 
-#include <atomic>
 #include <random>
-#include <thread>
 
 #include "performance/TouchTestSupport.h"
+#include "support/AudioThread.h"
 #include "support/LogLines.h"
 
 using namespace vornik;
@@ -13,16 +12,7 @@ TEST(TouchThreads, FingersPlayWhileTheAudioThreadRenders) {
     test::Instrument in(Playhead::kSlicer, 0);
     in.load(test::ramp(48000, 1.0f / 48000.0f));
     in.slice(8);
-    std::atomic<bool> stop{false}, nonFinite{false};
-    std::thread audio([&] {
-        std::vector<float> left(64), right(64);
-        while (!stop.load(std::memory_order_relaxed)) {
-            in.view.renderAudio(left.data(), right.data(), 64);
-            for (int i = 0; i < 64; ++i) {
-                if (!std::isfinite(left[i]) || !std::isfinite(right[i])) nonFinite = true;
-            }
-        }
-    });
+    test::AudioThread audio([&](float* l, float* r, int n) { in.view.renderAudio(l, r, n); });
     test::LogLines log;  // a full pool is logged; expected here
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> x(0.0, 1000.0);
@@ -45,7 +35,5 @@ TEST(TouchThreads, FingersPlayWhileTheAudioThreadRenders) {
             if (v.active() && v.touchid() == kNoTouch && v.envelope() == 0.0) v.setActive(false);
         }
     }
-    stop = true;
-    audio.join();
-    EXPECT_FALSE(nonFinite.load());
+    EXPECT_TRUE(audio.finish());
 }
