@@ -61,7 +61,7 @@ TEST_F(KeysTest, SpaceShortPressTogglesLongPressShowsTheBarWhileHeld) {
     EXPECT_EQ(press(" ", 1.0), (Calls{"showBar 2", "showBar 0"}));  // held on the instrument
 }
 
-TEST_F(KeysTest, RStartsAndStopsRecordingAndSpaceWaitsMeanwhile) {
+TEST_F(KeysTest, RRecordsOTakesTheOutputAndShiftOMakesTheTakeTheSample) {
     showBar(2);
     take();
     EXPECT_EQ(press("r", 0.1), (Calls{"showBar 0", "recordingStart"}));
@@ -71,9 +71,6 @@ TEST_F(KeysTest, RStartsAndStopsRecordingAndSpaceWaitsMeanwhile) {
     // A long press that itself ended a recording still ends it again on release.
     isRecording = true;
     EXPECT_EQ(press("r", 0.6), (Calls{"recordingEnd", "recordingEnd"}));
-}
-
-TEST_F(KeysTest, OTakesTheOutputLikeRAndShiftOMakesTheTakeTheSample) {
     showBar(2);
     take();
     EXPECT_EQ(press("o", 0.1), Calls{"outputStart"});  // the bar stays: the performance goes on

@@ -187,7 +187,7 @@ TEST(AudioGraph, WithoutSourceOrPreparationItRendersSilence) {
     EXPECT_EQ(v.view.oscL(), nullptr);
 }
 
-TEST(EffectMapping, FilterControl) {
+TEST(EffectMapping, FilterDelayReverbAndPlaybackRate) {
     View v;
     MainView& m = v.view;
     const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -216,11 +216,6 @@ TEST(EffectMapping, FilterControl) {
         EXPECT_NEAR(m.lowpassFrequency(), s.low, s.tolerance);
         EXPECT_NEAR(m.highpassFrequency(), s.high, 0.0001f);
     }
-}
-
-TEST(EffectMapping, DelayAndReverbControls) {
-    View v;
-    MainView& m = v.view;
     for (auto [control, seconds] : {std::pair{0.0f, 0.05}, {0.5f, 1.05}, {1.0f, 2.05}}) {
         m.delayTimeSet(control);
         EXPECT_DOUBLE_EQ(m.delayTime(), seconds);
@@ -236,11 +231,7 @@ TEST(EffectMapping, DelayAndReverbControls) {
     EXPECT_EQ(m.delayFeedback() + m.delayWetDryMix(), 0.0f);
     m.reverbSet(0.25f);
     EXPECT_EQ(m.reverbWetDryMix(), 25.0f);
-}
 
-TEST(EffectMapping, PlaybackRate) {
-    View v;
-    MainView& m = v.view;
     EXPECT_EQ(m.getCurrentFilePlaybackRate(), 0.0);  // no file
     m.mixer().sample().publish(snapshotOf(ramp(100), {}, 44100.0));
     for (auto [transpose, rate] : {std::pair{0, 0.91875}, {12, 1.8375}, {-12, 0.459375}}) {

@@ -8,7 +8,7 @@
 
 using namespace vornik;
 
-TEST(RunLoop, WorkRunsByDueTimeThenBySchedulingOrderAndTimersCanBeInvalidated) {
+TEST(RunLoop, WorkRunsByDueTimeThenBySchedulingOrderTimersCanBeInvalidatedOthersPost) {
     ManualClock clock;
     RunLoop loop(clock);
     std::vector<std::string> ran;
@@ -49,11 +49,7 @@ TEST(RunLoop, WorkRunsByDueTimeThenBySchedulingOrderAndTimersCanBeInvalidated) {
     otherTimer->invalidate();             // and invalidating it again is harmless
     loop.advance(clock, 5.0);
     EXPECT_EQ(other, 1);
-}
-
-TEST(RunLoop, PostedWorkFromOtherThreadsRunsOnTheLoop) {
-    ManualClock clock;
-    RunLoop loop(clock);
+    // Work posted from other threads runs on the loop.
     int sum = 0;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {

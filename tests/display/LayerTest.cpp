@@ -57,7 +57,7 @@ TEST(LayerTree, FramesOwnershipAndBadLayers) {
     EXPECT_EQ(b->superlayer(), nullptr);
 }
 
-TEST(LayerFade, OpacityFadesOnTheLayerClockUnlessActionsAreDisabled) {
+TEST(LayerFade, OpacityFadesOnTheLayerClockUnlessActionsAreDisabledAndTransactionsNest) {
     ManualClock clock;
     clock.set(100.0);
     ScopedLayerClock useClock(clock);
@@ -91,11 +91,7 @@ TEST(LayerFade, OpacityFadesOnTheLayerClockUnlessActionsAreDisabled) {
     EXPECT_EQ(alert->presentationOpacity(), 0.45f);
     alert->setOpacity(0.45f);  // the value already shown starts nothing
     EXPECT_FALSE(alert->isFading(clock.now()));
-}
 
-TEST(LayerFade, TransactionsNestAndInherit) {
-    ManualClock clock;
-    ScopedLayerClock useClock(clock);
     Transaction::begin();
     Transaction::setDisableActions(true);
     Transaction::setAnimationDuration(0.2);

@@ -8,7 +8,7 @@
 
 using namespace vornik;
 
-TEST(MidiStream, MalformedAndRunningStatusStreams) {
+TEST(MidiStream, MalformedAndRunningStatusStreamsAndTheQueue) {
     const struct {
         const char* stream;
         const char* messages;
@@ -38,9 +38,7 @@ TEST(MidiStream, MalformedAndRunningStatusStreams) {
         }
         EXPECT_EQ(got, c.messages) << c.stream;
     }
-}
-
-TEST(MidiStream, TheQueueDropsSysexAndClockAndCountsWhatDidNotFit) {
+    // The queue drops SysEx and clock and counts what did not fit.
     MidiQueue queue;
     const auto sysex = test::midiBytes("F0 7E 7F 09 01 F7"), clock = test::midiBytes("F8");
     const auto notes = test::midiBytes("90 24 64 25 64");  // running status: two packets
