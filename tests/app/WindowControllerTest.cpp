@@ -137,18 +137,14 @@ TEST_F(WindowControllerTest, PlayModeSelectionLaysOutTheControlsBar) {
     EXPECT_EQ(taken(), (Ids{"setPlayMode 0", "setNumSlices 8"}));
     EXPECT_EQ(controller->mainView()->numSlices(), 8);
     EXPECT_EQ(shown(), kSlicerBar);
-}
-
-TEST_F(WindowControllerTest, SlicesStepperSendsItsCount) {
-    showControls();
+    // The slices stepper sends its count on each step: down to none, up to 16 and held there.
     const auto& stepper = controller->slicesStepper();
-    const double plus = stepper->frame().size.width - controls::kStepperArrowWidth / 2;
-    tap(*stepper, controls::kStepperArrowWidth / 2);  // 1 -> 0: no slices
-    EXPECT_EQ(stepper->label(), "0 slices");
-    for (int i = 0; i < 5; ++i) tap(*stepper, plus);  // automatic, 4, 8, 16, then held at 16
+    const double minus = controls::kStepperArrowWidth / 2,
+                 plus = stepper->frame().size.width - minus;
+    for (double dx : {minus, minus, minus, plus, plus, plus, plus, plus}) tap(*stepper, dx);
     EXPECT_EQ(stepper->label(), "16 slices");
-    EXPECT_EQ(taken(), (Ids{"setNumSlices 0", "setNumSlices 1", "setNumSlices 4", "setNumSlices 8",
-                            "setNumSlices 16"}));
+    EXPECT_EQ(taken(), (Ids{"setNumSlices 4", "setNumSlices 1", "setNumSlices 0", "setNumSlices 1",
+                            "setNumSlices 4", "setNumSlices 8", "setNumSlices 16"}));
 }
 
 TEST_F(WindowControllerTest, ValueMappings) {

@@ -69,20 +69,6 @@ TEST(Waveform, BarsSpanLowToHighOverTheChannelsThatCount) {
     for (const auto& bar : three.bars()) expectBar(*bar, bar->position().x, 22.5, 15.5);
 }
 
-TEST(Waveform, ColoursFollowThePlayMode) {
-    std::vector<float> v(200, 0.5f);
-    for (std::size_t i = 100; i < 200; i += 2) v[i] = -0.5f;
-    Strip strip(6, 30);
-    strip.loadAndMeasure(test::snapshotOf(v));
-    for (const auto& [mode, pair] : {std::pair{1, kLooperWaveform}, {7, kSlicerWaveform}}) {
-        strip.view.setPlayMode(mode);
-        strip.view.renderWaveform();
-        ASSERT_EQ(strip.bars().size(), 2u);
-        test::expectColour(strip.bars()[0]->backgroundColor(), pair.few, 0.001);
-        test::expectColour(strip.bars()[1]->backgroundColor(), pair.most, 0.001);
-    }
-}
-
 TEST(Waveform, ShortEmptyNarrowAndOddSamplesDrawSafely) {
     // 1,030 frames: 5 per column, so columns 206 on lie past the end and draw as silence.
     Strip strip(685, 30);

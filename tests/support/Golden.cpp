@@ -23,6 +23,26 @@ int difference(Rgba8 a, Rgba8 b) {
 
 }  // namespace
 
+std::string compareImages(const Image& image, const Image& reference, GoldenTolerance tolerance) {
+    if (reference.width() != image.width() || reference.height() != image.height()) {
+        return "the sizes differ";
+    }
+    long different = 0;
+    int worst = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int d = difference(image.pixel(x, y), reference.pixel(x, y));
+            worst = std::max(worst, d);
+            if (d > tolerance.channel) ++different;
+        }
+    }
+    if (different <= tolerance.differentPixels * image.width() * image.height()) return {};
+    std::ostringstream s;
+    s << different << " pixels differ by more than " << tolerance.channel << " (largest difference "
+      << worst << ")";
+    return s.str();
+}
+
 std::string compareWithGolden(const Image& image, const std::string& name,
                               GoldenTolerance tolerance) {
     namespace fs = std::filesystem;
@@ -44,26 +64,8 @@ std::string compareWithGolden(const Image& image, const std::string& name,
     };
     const auto golden = Image::loadPng(goldenPath.string());
     if (!golden) return fail("no golden picture " + goldenPath.string());
-    if (golden->width() != image.width() || golden->height() != image.height()) {
-        return fail("the size differs from the golden's");
-    }
-    long different = 0;
-    int worst = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const int d = difference(image.pixel(x, y), golden->pixel(x, y));
-            worst = std::max(worst, d);
-            if (d > tolerance.channel) ++different;
-        }
-    }
-    const double allowed = tolerance.differentPixels * image.width() * image.height();
-    if (different > allowed) {
-        std::ostringstream s;
-        s << different << " pixels differ from " << goldenPath.string() << " by more than "
-          << tolerance.channel << " (largest difference " << worst << ")";
-        return fail(s.str());
-    }
-    return {};
+    const std::string differs = compareImages(image, *golden, tolerance);
+    return differs.empty() ? differs : fail(differs + " in " + goldenPath.string());
 }
 
 }  // namespace vornik::test

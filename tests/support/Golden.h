@@ -23,6 +23,10 @@ struct GoldenTolerance {
     double differentPixels = 0.005;  // fraction of pixels allowed to differ by more than that
 };
 
+// Empty when the two pictures match; otherwise how they differ.
+std::string compareImages(const Image& image, const Image& reference,
+                          GoldenTolerance tolerance = {});
+
 // Empty when `image` matches tests/data/<name>.png (or the golden was rewritten); otherwise what
 // differs, with the path of the picture that was drawn, saved for inspection.
 std::string compareWithGolden(const Image& image, const std::string& name,
