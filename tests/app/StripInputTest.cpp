@@ -82,7 +82,7 @@ TEST_F(StripInputTest, FingersKeepOneIdentityForTheirLifeInStripPoints) {
     EXPECT_TRUE(id(5) != a && id(5) != b);
 }
 
-TEST_F(StripInputTest, OnlyFingersThatLandOnTheStripPlayAndTheyStayOnIt) {
+TEST_F(StripInputTest, OnlyFingersAndMiceOnTheStripPlayTouchMadeMouseEventsAreDropped) {
     // Down on the picture: not a touch, nor are its motion and lift.
     for (Uint32 type : {SDL_FINGERDOWN, SDL_FINGERMOTION, SDL_FINGERUP}) {
         input.handleEvent(finger(type, 4, 0.5f, type == SDL_FINGERDOWN ? 0.5f : 0.97f), 0);
@@ -95,9 +95,7 @@ TEST_F(StripInputTest, OnlyFingersThatLandOnTheStripPlayAndTheyStayOnIt) {
     SDL_Event other = finger(SDL_FINGERDOWN, 6, 0.5f, 0.97f);  // another window's
     other.tfinger.windowID = kWindow + 1;
     EXPECT_FALSE(input.handleEvent(other, 0));
-}
-
-TEST_F(StripInputTest, MouseIsAFingerAndTouchMadeMouseEventsAreDropped) {
+    batches.clear();
     // What SDL makes from a touch is taken (so nothing else sees it) but plays nothing; the real
     // mouse plays; over the picture it is the window's.
     for (Uint32 which : {Uint32{SDL_TOUCH_MOUSEID}, Uint32{0}}) {

@@ -8,7 +8,7 @@
 using vornik::test::RenderDir;
 using vornik::test::RenderRun;
 
-TEST(RenderScript, FaultsStopBeforeRenderingWithTheLineNumber) {
+TEST(RenderScript, FaultsStopWithTheLineNumberAndAGoodScriptGivesTheSameBytes) {
     RenderDir dir;
     struct Case {
         std::string script, message;
@@ -34,10 +34,8 @@ TEST(RenderScript, FaultsStopBeforeRenderingWithTheLineNumber) {
         EXPECT_TRUE(r.mix.empty());  // nothing was rendered
     }
     EXPECT_EQ(dir.run("length 1\n", "--input nowhere.wav").exitCode, 2);
-}
 
-TEST(RenderScript, SameScriptSameBytesAndStateDump) {
-    RenderDir dir;
+    // A good script: the same bytes on every run, and the state dumped.
     dir.writeSample("tone.wav", 48000, [](int i) { return 0.5f * std::sin(i * 0.05f); });
     const std::string script =
         "strip 1085 30\nlength 0.5\nat 0 load tone.wav\nat 0.05 set filter 0.5\n"

@@ -33,7 +33,7 @@ protected:
     std::string error;
 };
 
-TEST_F(SessionTest, BrokenTruncatedAndNewerFilesGiveTheDefaults) {
+TEST_F(SessionTest, BrokenTruncatedAndNewerFilesGiveTheDefaultsAndValuesAreClamped) {
     const std::string good = formatState(kSome);
     const std::size_t reverb = good.find("reverb");
     static const char kBytes[] =
@@ -69,9 +69,8 @@ TEST_F(SessionTest, BrokenTruncatedAndNewerFilesGiveTheDefaults) {
     EXPECT_EQ(readStateFile(file).outcome, StateFileContents::Outcome::missing);
     fs::create_directories(file);  // a folder where the file should be
     EXPECT_EQ(readStateFile(file).outcome, StateFileContents::Outcome::unusable);
-}
 
-TEST_F(SessionTest, ValuesAreClampedToTheControlsRangesOrRefused) {
+    // Values are clamped to the controls' ranges, or refused.
     const ParsedState p = parseState(
         "# by hand\nversion = 1\nsample =  /music/odd name .wav\nplay-mode = 7\nslices = 32\n"
         "attack = -1\ndecay = 9\ntranspose = -99\nfilter = 5\ndelay = abc\nfeedback = nan\n"
