@@ -1,8 +1,6 @@
 // The controls kept between runs: moved by a user, saved, and restored in a new controller
 // through its own actions.
 
-#include <cstring>
-
 #include "app/ControlsTestSupport.h"
 #include "app/StateControls.h"
 #include "base/Constants.h"

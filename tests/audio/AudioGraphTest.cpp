@@ -93,12 +93,8 @@ TEST(AudioDevice, TheCallbackFillsAnySizeLikeOneRender) {
     // in ragged calls: every unit must keep its state across blocks.
     AudioGraph a, b;
     NoiseSource na, nb;
-    a.setSource(na);
-    b.setSource(nb);
-    setEffects(a, true);
-    setEffects(b, true);
-    a.prepare();
-    b.prepare();
+    prepare(a, na, true);
+    prepare(b, nb, true);
     AudioDevice device(b);  // not opened: the callback's work alone
     constexpr int kTotal = 30000;
     std::vector<float> interleaved(2 * kTotal);

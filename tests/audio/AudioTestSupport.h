@@ -115,6 +115,14 @@ inline void setEffects(AudioGraph& g, bool on = false) {
     g.reverb().setWetDryMix(on ? 35.0f : 0.0f);
 }
 
+// `g` over `source`, every effect as setEffects leaves it, prepared.
+template <class Source>
+void prepare(AudioGraph& g, Source& source, bool on = false) {
+    g.setSource(source);
+    setEffects(g, on);
+    g.prepare();
+}
+
 // A view with its graph; no device unless asked for.
 struct View {
     ManualClock clock;

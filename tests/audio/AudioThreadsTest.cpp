@@ -110,9 +110,7 @@ TEST(AudioThreads, OscilloscopeCapturesArriveWholeAndInOrder) {
         }
     } counter;
     AudioGraph g;
-    g.setSource(counter);
-    setEffects(g);
-    g.prepare();
+    prepare(g, counter);
     AudioThread audio([&g](float* l, float* r, int n) { g.render(l, r, n); });
 
     std::vector<float> l(OscilloscopeTap::kFrames), r(OscilloscopeTap::kFrames);

@@ -65,10 +65,8 @@ TEST(EffectUnits, ButterworthResponseAndClampedFrequencies) {
     }
     // Whatever arrives while running, the output stays finite.
     AudioGraph g;
-    setEffects(g);
     NoiseSource noise;
-    g.setSource(noise);
-    g.prepare();
+    prepare(g, noise);
     EqUnit& eq = g.lowpass();
     eq.setBypass(false);
     for (float hz : {0.0f, -50.0f, 1.0e9f, std::numeric_limits<float>::quiet_NaN(),
@@ -237,9 +235,7 @@ TEST(EffectUnits, SwitchingFiltersDoesNotClick) {
     // The bypass crossfade and the frequency glide keep every step near a low sine's own.
     AudioGraph g;
     SineSource sine{100.0, 0.5f};
-    g.setSource(sine);
-    setEffects(g);
-    g.prepare();
+    prepare(g, sine);
     renderGraph(g, 4800);
     StepMeter meter;
     meter.previous = renderGraph(g, 1).left[0];
@@ -260,9 +256,7 @@ TEST(EffectUnits, SwitchingFiltersDoesNotClick) {
 TEST(EffectUnits, DryUnitsDrainThenSleepAndComeBackClean) {
     AudioGraph g;
     NoiseSource noise{0.5f};
-    g.setSource(noise);
-    setEffects(g);
-    g.prepare();
+    prepare(g, noise);
     DelayUnit& delay = g.delay();
     ReverbUnit& reverb = g.reverb();
     renderGraph(g, 64);  // in their start settings every unit is idle
