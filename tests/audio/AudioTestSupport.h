@@ -13,6 +13,7 @@
 #include "audio/AudioGraph.h"
 #include "display/MainView.h"
 #include "support/RealtimeGuard.h"
+#include "support/SampleFixtures.h"
 #include "support/ScopedDriver.h"
 
 namespace vornik::test {
@@ -135,13 +136,7 @@ struct View {
 
 // Holds tape voice `i` at `rate` from `pos`.
 inline void holdTape(MainView& m, std::size_t i, double rate, double pos = 0.0) {
-    Playhead& v = m.playheads()[i];
-    v.setMode(Playhead::kTape);
-    v.setTouchid(i + 1);
-    v.setAmp(0.5f);
-    v.setRate(rate);
-    v.setPos(pos);
-    v.setActive(true);
+    startVoice(m.playheads()[i], {Playhead::kTape, pos, 0.0, rate, 0.0, 0.5f, i + 1});
 }
 
 }  // namespace vornik::test

@@ -49,16 +49,9 @@ TEST(Realtime, TheAudioCallbackNeitherAllocatesNorLocks) {
             m.mixer().sample().publish(
                 snapshotOf(ramp(48000, 1e-5f), ramp(48000, -1e-5f), round % 20 ? 44100 : 48000));
             for (std::size_t i = 0; i < kVoiceCount; ++i) {
-                Playhead& p = m.playheads()[i];
-                p.setMode(static_cast<int>(i % 4));
-                p.setTouchid(i % 3 ? 1 + i : kNoTouch);
-                p.setAmp(0.5f);
-                p.setRate(0.7 + 0.01 * i);
-                p.setPos(1000.0 + 100 * i);
-                p.setFrameStart(1000.0 + 100 * i);
-                p.setFrameEnd(5000.0 + 100 * i);
-                p.setLooperCrossfade(-1.0);
-                p.setActive(true);
+                startVoice(m.playheads()[i],
+                           {static_cast<int>(i % 4), 1000.0 + 100 * i, 5000.0 + 100 * i,
+                            0.7 + 0.01 * i, 1.0, 0.5f, i % 3 ? 1 + i : kNoTouch});
             }
         }
         moveControls(m, rng);

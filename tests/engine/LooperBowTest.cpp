@@ -20,30 +20,12 @@ std::vector<float> renderFrames(Mixer& m, int frames) {
     return l;
 }
 
-// A held voice in `mode` at `pos`, envelope `e`, every field first and `active` last.
-Playhead& start(Mixer& m, std::size_t i, int mode, double pos, double end, double e) {
-    Playhead& v = m.playheads()[i];
-    v.setMode(mode);
-    v.setTouchid(42);
-    v.setAmp(0.9f);
-    v.setEnvelope(e);
-    v.setRate(1.0);
-    v.setPos(pos);
-    v.setFrameStart(pos);
-    v.setFrameEnd(end);
-    v.setLooperCrossfade(Mixer::kLooperIdle);
-    v.setBowAmp(0.0);
-    v.setBowPos(pos - 0.08 * 48000);
-    v.setActive(true);
-    return v;
-}
-
 }  // namespace
 
 TEST(Looper, CrossfadeAtTheLoopPointOrAMovedStartHandsOverAfterAbout240Frames) {
     Mixer m;
     m.sample().publish(snapshotOf(ramp(10000, 1e-4f)));
-    Playhead& v = start(m, 3, Playhead::kLooper, 1000, 2000, 1.0);
+    Playhead& v = test::startVoice(m.playheads()[3], {Playhead::kLooper, 1000, 2000});
     v.setPos(1990);
     int frame = 0;
     while (v.looperCrossfade() == Mixer::kLooperIdle && frame < 100) {
@@ -91,7 +73,7 @@ TEST(Bow, GrainsHandOverEvery3840FramesWithAmpInRange) {
     Mixer m;
     m.sample().publish(snapshotOf(ramp(96000, 1e-5f), ramp(96000, -1e-5f)));
     const double centre = 24000;
-    Playhead& v = start(m, 0, Playhead::kBow, centre, centre, 0.0);
+    Playhead& v = test::startVoice(m.playheads()[0], {Playhead::kBow, centre, centre, 1.0, 0.0});
     // First frame: bowAmp 0, so exactly the main head times g.
     const float g = static_cast<float>(static_cast<double>(0.9f) * (1.0 / 240.0));
     EXPECT_EQ(renderFrames(m, 1)[0], readSample(m.sample().current().left, centre, 96000) * g);

@@ -6,6 +6,7 @@
 
 #include "SampleTestFiles.h"
 #include "support/LogLines.h"
+#include "support/SampleFixtures.h"
 
 using namespace vornik;
 using namespace vornik::test;
@@ -14,15 +15,8 @@ namespace {
 
 // Plays a held tape voice over the current sample for one block; true if anything sounded.
 bool sounds(MainView& view) {
-    Playhead& v = view.playheads()[kVoiceCount - 1];
-    v.setMode(Playhead::kTape);
-    v.setFadeOut(false);
-    v.setTouchid(99);
-    v.setAmp(1.0f);
-    v.setEnvelope(1.0);
-    v.setRate(1.0);
-    v.setPos(100.0);
-    v.setActive(true);
+    Playhead& v = startVoice(view.playheads()[kVoiceCount - 1],
+                             {Playhead::kTape, 100.0, 0.0, 1.0, 1.0, 1.0f, 99});
     std::vector<float> left(64), right(64);
     view.renderAudio(left.data(), right.data(), 64);
     v.setActive(false);

@@ -15,6 +15,7 @@
 #include "sample/Recorder.h"
 #include "support/AudioThread.h"
 #include "support/LogLines.h"
+#include "support/SampleFixtures.h"
 
 using namespace vornik;
 using namespace vornik::test;
@@ -106,17 +107,9 @@ TEST(SampleLoadThreads, MainThreadLoadsWhileAudioRenders) {
     LogLines quiet;  // the failed opens log; keep stderr clean
     // Held voices of every mode, reading wherever they are when the sample changes.
     for (std::size_t i = 0; i < 8; ++i) {
-        Playhead& v = view.playheads()[i];
-        v.setMode(static_cast<int>(i % 4));
-        v.setTouchid(i + 1);
-        v.setAmp(0.5f);
-        v.setEnvelope(1.0);
-        v.setRate(i % 2 ? 1.0 : -0.7);
-        v.setPos(500.0 * i);
-        v.setFrameStart(100.0 * i);
-        v.setFrameEnd(100.0 * i + 4000.0);
-        v.setLooperCrossfade(Mixer::kLooperIdle);
-        v.setActive(true);
+        startVoice(view.playheads()[i], {static_cast<int>(i % 4), 500.0 * i, 100.0 * i + 4000.0,
+                                         i % 2 ? 1.0 : -0.7, 1.0, 0.5f, i + 1})
+            .setFrameStart(100.0 * i);
     }
     AudioThread audio([&](float* l, float* r, int n) { view.renderAudio(l, r, n); });
     for (int round = 0; round < 40; ++round) {
