@@ -19,9 +19,6 @@
 namespace vornik {
 namespace {
 
-[[maybe_unused]] auto* const kDrawing =
-    ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
-
 std::filesystem::path assetsDir() { return test::sourcePath("assets"); }
 
 TEST(ApplicationAssetsTest, PicturesAreTheGeneratorsDrawing) {

@@ -24,9 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-[[maybe_unused]] auto* const kDrawing =
-    ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
-
 using test::ScopedEnv;
 
 void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError(); }
@@ -39,23 +36,27 @@ void pushFinger(Uint32 window, Uint32 type, SDL_FingerID id, float x, float y) {
 
 // A press and release of a key, or of the left button at (x, y) in window units.
 void pushKey(Uint32 window, SDL_Keycode key, Uint16 mod = KMOD_NONE) {
-    SDL_Event e{};
-    e.key.windowID = window;
-    e.key.keysym.sym = key;
-    e.key.keysym.mod = mod;
-    for (Uint32 type : {SDL_KEYDOWN, SDL_KEYUP}) {
-        e.key.type = type;
-        e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    for (Uint8 state : {SDL_PRESSED, SDL_RELEASED}) {
+        SDL_Event e{};
+        e.key = {state ? SDL_KEYDOWN : SDL_KEYUP, 0, window, state, 0, 0, 0, {{}, key, mod, 0}};
         push(e);
     }
 }
 void pushClick(Uint32 window, int x, int y) {
-    SDL_Event e{};
-    e.button = {SDL_MOUSEBUTTONDOWN, 0, window, 0, SDL_BUTTON_LEFT, SDL_PRESSED, 1, 0, x, y};
-    push(e);
-    e.button.type = SDL_MOUSEBUTTONUP;
-    e.button.state = SDL_RELEASED;
-    push(e);
+    for (Uint8 state : {SDL_PRESSED, SDL_RELEASED}) {
+        SDL_Event e{};
+        e.button = {state ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP,
+                    0,
+                    window,
+                    0,
+                    SDL_BUTTON_LEFT,
+                    state,
+                    1,
+                    0,
+                    x,
+                    y};
+        push(e);
+    }
 }
 
 void pushDrop(Uint32 window, const std::vector<std::string>& files) {
@@ -129,8 +130,7 @@ TEST_F(ApplicationRunTest, StartsOnTheDemoSampleTakesEventsAndQuits) {
                 pushFinger(w, SDL_FINGERDOWN, 12, 0.5f, 0.5f);  // on the picture: not a touch
                 break;
             case 3:  // the sample is in, cut by "auto slice" at start: a finger plays a slice
-                EXPECT_TRUE(view->hasAudioFile());
-                EXPECT_GE(view->slices().size(), 4u);
+                EXPECT_GE(view->slices().size(), 4u);  // auto slices: only of a loaded file
                 pushFinger(w, SDL_FINGERDOWN, 13, 0.6f, 0.97f);
                 break;
             case 4: {  // one voice, from the slice's start to its end, not the sample's

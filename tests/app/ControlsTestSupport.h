@@ -8,8 +8,6 @@
 
 namespace vornik::test {
 
-inline auto* const kDrawing = ::testing::AddGlobalTestEnvironment(new DrawingEnvironment);
-
 inline constexpr TouchId kFinger = 11;
 inline constexpr TouchId kFinger2 = 12;
 inline constexpr TouchId kMouse = 0x7fff'0000'0000'0001;  // the mouse is a finger of its own

@@ -11,9 +11,6 @@ using namespace vornik;
 
 namespace {
 
-[[maybe_unused]] auto* const kDrawing =
-    ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
-
 // A path as text: "M x y", "L x y", "C x1 y1 x2 y2 x y", to nine digits.
 std::string str(const Path& p) {
     std::string s;

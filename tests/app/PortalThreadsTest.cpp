@@ -28,9 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using Outcome = Portal::Choice::Outcome;
 
-[[maybe_unused]] auto* const kDrawing =
-    ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
-
 // A session bus with nothing on it that could be started on demand.
 class TestBus {
 public:

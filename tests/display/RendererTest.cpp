@@ -12,9 +12,6 @@ using namespace vornik;
 
 namespace {
 
-[[maybe_unused]] auto* const kDrawing =
-    ::testing::AddGlobalTestEnvironment(new test::DrawingEnvironment);
-
 constexpr Color kRed = Color::rgba(1, 0, 0);
 constexpr Color kBlue = Color::rgba(0, 0, 1);
 constexpr Rgba8 kRed8{255, 0, 0, 255};

@@ -1,8 +1,6 @@
 #pragma once
 // For test binaries that draw: releases Cairo's and fontconfig's global caches after the last
-// test, so LeakSanitizer sees a clean exit. Register it once per binary:
-//   static auto* const kDrawing = ::testing::AddGlobalTestEnvironment(new
-//   test::DrawingEnvironment);
+// test, so LeakSanitizer sees a clean exit. Including this header registers it, once per binary.
 
 #include <gtest/gtest.h>
 
@@ -14,5 +12,7 @@ class DrawingEnvironment : public ::testing::Environment {
 public:
     void TearDown() override { releaseDrawingCaches(); }
 };
+
+inline auto* const kDrawing = ::testing::AddGlobalTestEnvironment(new DrawingEnvironment);
 
 }  // namespace vornik::test
