@@ -31,10 +31,9 @@ TEST(ApplicationCommandLineTest, OptionsAndWrongCommandLines) {
     EXPECT_EQ(line.options.screenshot, "s.png");
     EXPECT_DOUBLE_EQ(parseCommandLine(Args{"song.wav", "--zoom", "3"}).options.zoom, 3.0);
     EXPECT_EQ(parseCommandLine(Args{"--", "--odd.wav"}).options.file, "--odd.wav");
-    const ApplicationOptions jack =
-        parseCommandLine(Args{"--audio", "jack", "--client-name", "v2", "--no-connect", "--buffer",
-                              "4096"})
-            .options;
+    const ApplicationOptions jack = parseCommandLine(Args{"--audio", "jack", "--client-name", "v2",
+                                                          "--no-connect", "--buffer", "4096"})
+                                        .options;
     EXPECT_EQ(jack.audio, AudioChoice::Jack);
     EXPECT_EQ(jack.clientName, "v2");
     EXPECT_FALSE(jack.connect);
@@ -76,7 +75,7 @@ TEST(ApplicationAppearanceTest, OverrideThenColourSchemeThenThemeThenLight) {
     EXPECT_NE(log.lines[0].find("purple"), std::string::npos);
 }
 
-TEST(ApplicationWindowTest, WindowWidthAndThePictureAboveTheStrip) {
+TEST(ApplicationWindowTest, WindowWidthPictureAndLinkButton) {
     const Size picture{app::kPictureWidth, app::kPictureHeight};
     const PictureLayout start({1000.0, 560.0}, 60.0, picture);
     EXPECT_EQ(start.pictureRect(), Rect::make(0, 0, 1000, 500));
@@ -102,9 +101,7 @@ TEST(ApplicationWindowTest, WindowWidthAndThePictureAboveTheStrip) {
                                        {2.0, 800, 800}}) {
         EXPECT_EQ(defaultWindowWidth(zoom, screen), width) << zoom << " " << screen;
     }
-}
-
-TEST(ApplicationWindowTest, LinkButtonStrictEdgesAndFades) {
+    // The link button: strict edges and fades.
     ManualClock clock;
     ScopedLayerClock layerClock(clock);
     LinkButton link(Appearance::Light, app::kPictureWidth);

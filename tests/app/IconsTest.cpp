@@ -36,7 +36,7 @@ Path pathOf(const LayerPtr& icon) {
 
 }  // namespace
 
-TEST(IconPaths, RampsFiltersEchoesAndTheReverbDot) {
+TEST(Icons, PathsAndGoldens) {
     // The ramps at 0 are in the goldens; at 1 the bend is 0.85.
     EXPECT_EQ(attackPath(1.0f).elements()[1].points[0].x, double{0.85f} - 11.7);
     // The filter slider: at 1 a flat line (no filter); at 0 and 2 the curve with v = 0, plain
@@ -61,9 +61,6 @@ TEST(IconPaths, RampsFiltersEchoesAndTheReverbDot) {
                   Rect::make(15 - diameter / 2, 15 - diameter / 2, diameter, diameter));
         EXPECT_NEAR(dot.backgroundColor().a, alpha, 1e-6);
     }
-}
-
-TEST(IconImages, Goldens) {
     // 60 x 60 pixels, white on transparent; one setting of each icon.
     const std::pair<const char*, std::shared_ptr<Image>> cases[] = {
         {"attack-0", attackIcon(0.0)},  {"decay-0", decayIcon(0.0)},

@@ -228,7 +228,7 @@ TEST_F(WindowControllerTest, DelayTimeFollowsTheSliderOnceItRests) {
     EXPECT_NE(delay->minimumValueAccessory(), icon);
 }
 
-TEST_F(WindowControllerTest, TransposeStepperListensOnlyAfterHalfASecond) {
+TEST_F(WindowControllerTest, TransposeStepperListensAfterHalfASecondAndButtonsSwitchBars) {
     showControls();  // the stepper is built now, at 0 s
     const auto& stepper = controller->transposeStepper();
     const double plus = stepper->frame().size.width - controls::kStepperArrowWidth / 2;
@@ -252,9 +252,7 @@ TEST_F(WindowControllerTest, TransposeStepperListensOnlyAfterHalfASecond) {
     controller->showBar(1);
     EXPECT_EQ(controller->transposeStepper(), stepper);
     EXPECT_EQ(loop.pendingCount(), 0u);
-}
-
-TEST_F(WindowControllerTest, ButtonsAndTheSecondaryBar) {
+    // The buttons switch bars; the last control bar shown is remembered.
     showControls();
     tap(*controller->effectsButton(), 10);
     EXPECT_EQ(controller->currentBar(), 2);
@@ -322,7 +320,7 @@ TEST_F(WindowControllerTest, InstrumentTouchesAndBarSwitches) {
     EXPECT_EQ(got[6].first, TouchPhase::Cancelled);
 }
 
-TEST_F(WindowControllerTest, BarPicturesFromFilesOrDrawn) {
+TEST_F(WindowControllerTest, BarPicturesFromFilesOrDrawnAndPendingWorkOutlivesTheController) {
     // A picture file present is used as it is; a broken one is logged and drawn instead; a
     // missing one is drawn without a word.
     ASSERT_TRUE(Image::create(40, 32)->writePng((assets / "effects@2x.png").string()));
@@ -348,9 +346,7 @@ TEST_F(WindowControllerTest, BarPicturesFromFilesOrDrawn) {
     EXPECT_EQ(brightest(*images.image("looper@2x")), 255);
     EXPECT_LT(brightest(*images.image("looper.disabled@2x")), 128);
     EXPECT_GT(brightest(*images.image("no such picture")), 0);
-}
-
-TEST_F(WindowControllerTest, PendingWorkOutlivesTheController) {
+    // Pending work outlives the controller.
     controller->makeTouchBar();
     controller->showBar(1);  // the transpose stepper's action is pending
     controller->showBar(2);

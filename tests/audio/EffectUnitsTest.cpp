@@ -77,7 +77,7 @@ TEST(EffectUnits, ButterworthResponseAndClampedFrequencies) {
     }
 }
 
-TEST(EffectUnits, DelayEchoesAtTheSetTimeWithTheFeedbackPerRepeat) {
+TEST(EffectUnits, DelayEchoesAtTheSetTimeWithTheFeedbackAndLowPassPerRepeat) {
     struct ImpulseSource {
         bool done = false;
         void renderAudio(float* l, float* r, int n) {
@@ -114,16 +114,13 @@ TEST(EffectUnits, DelayEchoesAtTheSetTimeWithTheFeedbackPerRepeat) {
     const Stereo out = renderGraph(g, 48000 * 20);
     EXPECT_TRUE(allFinite(out));
     EXPECT_LT(rms(out.left, 48000 * 19), 1.5 * rms(out.left, 48000 * 4, 48000 * 5));
-}
-
-TEST(EffectUnits, EachRepeatOfAHighToneLosesTheEchoPathsLowPass) {
     // A 40 ms tone echoed every 0.1 s at 50 %: each repeat loses 0.5 and the echo path's one-pole
     // low-pass (|H| = (1 - a) / |1 - a e^-jw|, a = e^(-2 pi fc / 48000)) at the tone.
     for (auto [cutoff, hz, gain] :
          {std::tuple{22000.0f, 12000.0, 0.9424}, std::tuple{3000.0f, 6000.0, 0.4588}}) {
-        AudioGraph g;
+        AudioGraph echoes;
         SineSource tone{hz, 0.5f};
-        g.setSource(
+        echoes.setSource(
             [](void* t, float* l, float* r, int n) {
                 auto* s = static_cast<SineSource*>(t);
                 s->renderAudio(l, r, n);
@@ -132,12 +129,12 @@ TEST(EffectUnits, EachRepeatOfAHighToneLosesTheEchoPathsLowPass) {
                 }
             },
             &tone);
-        delayOnly(g, 0.1, 50.0f);
-        g.delay().setLowPassCutoff(cutoff);
-        g.prepare();
-        const Stereo out = renderGraph(g, 4800 * 4);
+        delayOnly(echoes, 0.1, 50.0f);
+        echoes.delay().setLowPassCutoff(cutoff);
+        echoes.prepare();
+        const Stereo heard = renderGraph(echoes, 4800 * 4);
         double echo[4];
-        for (int k = 1; k <= 3; ++k) echo[k] = rms(out.left, 4800 * k + 200, 4800 * k + 1700);
+        for (int k = 1; k <= 3; ++k) echo[k] = rms(heard.left, 4800 * k + 200, 4800 * k + 1700);
         EXPECT_NEAR(echo[1] / (0.5 / std::sqrt(2.0)), gain, 0.01) << hz;  // the first repeat
         EXPECT_NEAR(echo[3] / echo[2], 0.5 * gain, 0.005) << hz;
     }
@@ -171,7 +168,7 @@ TEST(EffectUnits, DelayTimeChangesDoNotClickAndStayInsideTheLine) {
     }
 }
 
-TEST(EffectUnits, ReverbTailDecaysOverSecondsAndStaysFinite) {
+TEST(EffectUnits, ReverbTailDecaysOverSecondsAndSteadyNoiseKeepsItsLevel) {
     AudioGraph g;
     NoiseSource noise{0.5f};
     g.setSource(noise);
@@ -195,6 +192,15 @@ TEST(EffectUnits, ReverbTailDecaysOverSecondsAndStaysFinite) {
     EXPECT_EQ(end.right.back(), 0.0f);
     EXPECT_FALSE(g.reverb().loadFactoryPreset(ReverbUnit::kPresetCount));  // no such preset
     EXPECT_FALSE(g.reverb().loadFactoryPreset(-1));
+    // Steady noise keeps its level fully wet; at mix 50 the uncorrelated halves add to 0.707.
+    for (auto [mix, ratio] : {std::pair{100.0f, 1.0}, std::pair{50.0f, 0.707}}) {
+        AudioGraph wet;
+        NoiseSource steady{0.5f};
+        prepare(wet, steady);
+        wet.reverb().setWetDryMix(mix);
+        const Stereo out = renderGraph(wet, 48000 * 6);
+        EXPECT_NEAR(rms(out.left, 48000 * 3) / (0.5 / std::sqrt(3.0)), ratio, 0.05 * ratio) << mix;
+    }
 }
 
 TEST(EffectUnits, AnOverflowedBlockLeavesNoLastingNaN) {
@@ -215,20 +221,6 @@ TEST(EffectUnits, AnOverflowedBlockLeavesNoLastingNaN) {
     const Stereo end = renderGraph(g, 4800);
     EXPECT_TRUE(allFinite(end));
     EXPECT_GT(rms(end.left), 0.03);  // 0.08 when never poisoned, 0 if a unit stayed silent
-}
-
-TEST(EffectUnits, ReverbWetLevelOfSteadyNoise) {
-    // Steady noise keeps its level fully wet; at mix 50 the uncorrelated halves add to 0.707.
-    for (auto [mix, ratio] : {std::pair{100.0f, 1.0}, std::pair{50.0f, 0.707}}) {
-        AudioGraph g;
-        NoiseSource noise{0.5f};
-        g.setSource(noise);
-        setEffects(g);
-        g.reverb().setWetDryMix(mix);
-        g.prepare();
-        const Stereo out = renderGraph(g, 48000 * 6);
-        EXPECT_NEAR(rms(out.left, 48000 * 3) / (0.5 / std::sqrt(3.0)), ratio, 0.05 * ratio) << mix;
-    }
 }
 
 TEST(EffectUnits, SwitchingFiltersDoesNotClick) {

@@ -27,7 +27,7 @@ void expectBar(const Layer& bar, double x, double y, double height) {
 
 }  // namespace
 
-TEST(Waveform, ColumnsCoverFixedStretchesFromTheStart) {
+TEST(Waveform, ColumnsCoverFixedStretchesAndBarsSpanTheChannelsThatCount) {
     // 685 points: 228 columns; 44,100 frames: 193 per column, covering frames 0 to 44,003.
     Strip strip(685, 30);
     std::vector<float> v(44100, 0.0f);
@@ -45,9 +45,6 @@ TEST(Waveform, ColumnsCoverFixedStretchesFromTheStart) {
     // Column 1 holds the only crossings: the second colour.
     test::expectColour(strip.bars()[1]->backgroundColor(), kSlicerWaveform.most, 0.001);
     test::expectColour(strip.bars()[0]->backgroundColor(), kSlicerWaveform.few, 0.001);
-}
-
-TEST(Waveform, BarsSpanLowToHighOverTheChannelsThatCount) {
     // 9 points: 3 columns of 100 frames. Stereo: the spans take both channels.
     const std::size_t n = 300;
     std::vector<float> left(n, 0.25f), right(n, 0.0f);

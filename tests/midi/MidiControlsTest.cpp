@@ -57,7 +57,7 @@ struct Host {
 
 }  // namespace
 
-TEST(MidiControls, TheDefaultMapMovesControlsThroughTheirActions) {
+TEST(MidiControls, TheDefaultMapMovesControlsLearnBindsAndTheMapIsKept) {
     Host h;
     MainView& view = *h.controller.mainView();
     h.send("B0 49 7F, B0 48 40, B0 4A 40, B0 5B 7F, B0 0D 7F, B0 0F 7F, B2 0E 7F");
@@ -89,55 +89,53 @@ TEST(MidiControls, TheDefaultMapMovesControlsThroughTheirActions) {
     h.controller.showBar(1);
     h.send("90 24 7F");
     EXPECT_EQ(view.activePlayheads(), 1);
-}
-
-TEST(MidiControls, LearnBindsTheNextControllerAndTheMapIsKept) {
-    Host h;
-    h.controller.showBar(1);
-    EXPECT_EQ(h.midi->controlAt(h.middleOf(items::kAttack)), "attack");
-    EXPECT_EQ(h.midi->controlAt(h.middleOf(items::kDisabledStepper2)), "");
-    h.midi->arm("attack");
-    EXPECT_EQ(h.border(items::kAttack), midilearn::kBorderWidth);
-    h.send("B0 40 7F, B0 14 7F");  // the pedal is not learnt; controller 20 is
-    EXPECT_EQ(h.border(items::kAttack), 0.0);
-    EXPECT_EQ(h.midi->map().control(20), "attack");
-    EXPECT_DOUBLE_EQ(h.controller.attackSlider()->doubleValue(), 1.0);
-    EXPECT_EQ(h.status.back(), "MIDI controller 20 now moves attack");
+    // Learn binds the next controller, and the map is kept.
+    Host learn;
+    learn.controller.showBar(1);
+    EXPECT_EQ(learn.midi->controlAt(learn.middleOf(items::kAttack)), "attack");
+    EXPECT_EQ(learn.midi->controlAt(learn.middleOf(items::kDisabledStepper2)), "");
+    learn.midi->arm("attack");
+    EXPECT_EQ(learn.border(items::kAttack), midilearn::kBorderWidth);
+    learn.send("B0 40 7F, B0 14 7F");  // the pedal is not learnt; controller 20 is
+    EXPECT_EQ(learn.border(items::kAttack), 0.0);
+    EXPECT_EQ(learn.midi->map().control(20), "attack");
+    EXPECT_DOUBLE_EQ(learn.controller.attackSlider()->doubleValue(), 1.0);
+    EXPECT_EQ(learn.status.back(), "MIDI controller 20 now moves attack");
 
     // Escape cancels; a right-click on the armed control again disarms it too.
-    h.midi->arm("decay");
-    EXPECT_TRUE(h.midi->cancelLearn());
-    EXPECT_FALSE(h.midi->cancelLearn());
-    h.midi->arm("reverb");
-    h.midi->arm("reverb");
-    h.send("B0 15 7F");
-    EXPECT_EQ(h.midi->map().control(21), "");
-    EXPECT_EQ(h.border(items::kDecay) + h.border(items::kReverb), 0.0);
+    learn.midi->arm("decay");
+    EXPECT_TRUE(learn.midi->cancelLearn());
+    EXPECT_FALSE(learn.midi->cancelLearn());
+    learn.midi->arm("reverb");
+    learn.midi->arm("reverb");
+    learn.send("B0 15 7F");
+    EXPECT_EQ(learn.midi->map().control(21), "");
+    EXPECT_EQ(learn.border(items::kDecay) + learn.border(items::kReverb), 0.0);
 
     // Two fingers held on a control arm it; a finger that wanders does not.
-    const double x = h.middleOf(items::kDecay);
-    h.midi->stripTouch(TouchPhase::Began, test::at(1, x));
-    h.midi->stripTouch(TouchPhase::Began, test::at(2, x + 5));
-    h.midi->stripTouch(TouchPhase::Moved, test::at(2, x + 40));
-    h.loop.advance(h.clock, 1.0);
-    EXPECT_EQ(h.midi->map().armed(), "");
-    h.midi->stripTouch(TouchPhase::Ended, test::at(2, x));
-    h.midi->stripTouch(TouchPhase::Began, test::at(3, x - 5));
-    h.loop.advance(h.clock, 1.0);
-    EXPECT_EQ(h.midi->map().armed(), "decay");
+    const double x = learn.middleOf(items::kDecay);
+    learn.midi->stripTouch(TouchPhase::Began, test::at(1, x));
+    learn.midi->stripTouch(TouchPhase::Began, test::at(2, x + 5));
+    learn.midi->stripTouch(TouchPhase::Moved, test::at(2, x + 40));
+    learn.loop.advance(learn.clock, 1.0);
+    EXPECT_EQ(learn.midi->map().armed(), "");
+    learn.midi->stripTouch(TouchPhase::Ended, test::at(2, x));
+    learn.midi->stripTouch(TouchPhase::Began, test::at(3, x - 5));
+    learn.loop.advance(learn.clock, 1.0);
+    EXPECT_EQ(learn.midi->map().armed(), "decay");
 
     // The file: read back as written, the defaults with the learnt binding.
     MidiMap read;
     read.bind(73, "");
-    ASSERT_TRUE(read.load(h.conf));
-    EXPECT_EQ(read.text(), h.midi->map().text());
+    ASSERT_TRUE(read.load(learn.conf));
+    EXPECT_EQ(read.text(), learn.midi->map().text());
     EXPECT_EQ(read.control(73) + read.control(20), "attackattack");
 
     // Broken lines are logged and skipped; the file is the whole map.
-    std::ofstream(h.conf) << "cc 20 attack\ncc 300 decay\nnote 1 2\ncc 21 wobble\ncc 64 decay\n"
-                             "cc 22 reverb extra\n  # a comment\ncc 23 filter # knob 4\n";
+    std::ofstream(learn.conf) << "cc 20 attack\ncc 300 decay\nnote 1 2\ncc 21 wobble\ncc 64 decay\n"
+                                 "cc 22 reverb extra\n  # a comment\ncc 23 filter # knob 4\n";
     test::LogLines log;
-    ASSERT_TRUE(read.load(h.conf));
+    ASSERT_TRUE(read.load(learn.conf));
     ASSERT_EQ(log.lines.size(), 5u);
     EXPECT_NE(log.lines[0].find("midi.conf:2: not a MIDI binding"), std::string::npos);
     EXPECT_EQ(read.control(20) + read.control(23) + read.control(73), "attackfilter");

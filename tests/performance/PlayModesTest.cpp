@@ -40,7 +40,7 @@ TEST(SlicerMode, ATouchPlaysItsSliceLouderNearTheLeftEdgeAndASlideCutsToTheNext)
     EXPECT_EQ(slide.state(6), "slicer 4 57600..48000 0.9");
 }
 
-TEST(LooperMode, TwoFingersMakeALoopBetweenThem) {
+TEST(LooperMode, TwoFingersMakeALoopBetweenThemCloseOnesNarrowIt) {
     // Whichever lands first, the left finger is the first; the second holds the voice.
     for (auto [first, second, held] :
          {std::tuple{"+1@200", "+2@600", "looper 2 20000..60000 0.9"},
@@ -56,9 +56,7 @@ TEST(LooperMode, TwoFingersMakeALoopBetweenThem) {
         in.play("2@601");  // the right finger's end follows it exactly while far apart
         EXPECT_EQ(in.region(0), "200,-2 401x34");
     }
-}
-
-TEST(LooperMode, CloseFingersNarrowTheLoopFromTheFirstMove) {
+    // Close fingers narrow the loop from the first move.
     Instrument in(Playhead::kLooper, 100000);
     in.play("+1@400 +2@500");
     EXPECT_EQ(in.state(0), "looper 2 40000..50000 0.9");  // at the landing: the spacing exactly
@@ -71,7 +69,7 @@ TEST(LooperMode, CloseFingersNarrowTheLoopFromTheFirstMove) {
     EXPECT_EQ(in.region(0), "404.8,-2 30.4x34");
 }
 
-TEST(LooperMode, AWaitingFingerCountsWhereItWasWhenItBeganToWait) {
+TEST(LooperMode, AWaitingFingerCountsWhereItBeganToWaitAndAFullPoolForgetsIt) {
     Instrument in(Playhead::kLooper, 100000);
     in.play("+1@300 1@350 +2@700");  // slides while waiting: not followed
     EXPECT_EQ(in.state(0), "looper 2 30000..70000 0.9");
@@ -88,17 +86,15 @@ TEST(LooperMode, AWaitingFingerCountsWhereItWasWhenItBeganToWait) {
     EXPECT_FALSE(in.view.freeTouch());
     EXPECT_TRUE(in.view.activeTouches().empty());
     for (const Playhead& v : in.view.playheads()) EXPECT_EQ(v.touchid(), kNoTouch);
-}
-
-TEST(LooperMode, AFullPoolForgetsTheSecondFinger) {
-    Instrument in(Playhead::kLooper, 100000);
-    for (Playhead& v : in.view.playheads()) v.setActive(true);
+    // A full pool forgets the second finger.
+    Instrument full(Playhead::kLooper, 100000);
+    for (Playhead& v : full.view.playheads()) v.setActive(true);
     test::LogLines log;
-    in.play("+1@200 +2@600");
+    full.play("+1@200 +2@600");
     EXPECT_EQ(log.lines, (std::vector<std::string>{"Ran out of playheads!"}));
-    in.voice(7).setActive(false);
-    in.play("+3@400 2@650");  // the first finger kept waiting; the forgotten one steers nothing
-    EXPECT_EQ(in.state(7), "looper 3 20000..40000 0.9");
+    full.voice(7).setActive(false);
+    full.play("+3@400 2@650");  // the first finger kept waiting; the forgotten one steers nothing
+    EXPECT_EQ(full.state(7), "looper 3 20000..40000 0.9");
 }
 
 TEST(LooperMode, ModeChangesLeaveNoStaleFingers) {

@@ -8,7 +8,7 @@
 using namespace vornik;
 using test::Instrument;
 
-TEST(VoicePool, The65thFingerPlaysNothingAndTheLowestFreeVoiceIsNext) {
+TEST(VoicePool, The65thFingerPlaysNothingLiftingReleasesAFingersVoicesOnly) {
     Instrument in(Playhead::kBow, 48000);
     for (TouchId id = 1; id <= 64; ++id) in.down(id, 500.0);
     test::LogLines log;
@@ -23,31 +23,29 @@ TEST(VoicePool, The65thFingerPlaysNothingAndTheLowestFreeVoiceIsNext) {
     EXPECT_EQ(in.state(3), "bow 66 12000..12000 0.9");
     EXPECT_EQ(in.state(10), "bow 67 12000..12000 0.9");
     EXPECT_EQ(log.lines.size(), 1u);
-}
-
-TEST(VoicePool, LiftingOrCancellingReleasesAllOfAFingersVoicesAndOnlyThem) {
-    Instrument in(Playhead::kBow, 48000);
-    in.play("+1@200 +2@400");
-    in.voice(5).setTouchid(1);  // also the finger's: a voice that has ended by itself,
-    in.voice(6).setMode(Playhead::kTape);
-    in.voice(6).setTouchid(1);  // and one in another mode
-    in.voice(6).setActive(true);
-    in.play("-1");
-    for (std::size_t i : {0, 5, 6}) EXPECT_EQ(in.voice(i).touchid(), kNoTouch) << i;
-    EXPECT_EQ(in.state(0), "bow 0 9600..9600 0.9");  // the mixer and the display end it
-    EXPECT_EQ(in.state(1), "bow 2 19200..19200 0.9");
-    in.play("!2");  // a cancelled touch is a lifted one
-    EXPECT_EQ(in.voice(1).touchid(), kNoTouch);
-    EXPECT_TRUE(in.view.activeTouches().empty());
+    // Lifting or cancelling releases all of a finger's voices, and only them.
+    Instrument lifted(Playhead::kBow, 48000);
+    lifted.play("+1@200 +2@400");
+    lifted.voice(5).setTouchid(1);  // also the finger's: a voice that has ended by itself,
+    lifted.voice(6).setMode(Playhead::kTape);
+    lifted.voice(6).setTouchid(1);  // and one in another mode
+    lifted.voice(6).setActive(true);
+    lifted.play("-1");
+    for (std::size_t i : {0, 5, 6}) EXPECT_EQ(lifted.voice(i).touchid(), kNoTouch) << i;
+    EXPECT_EQ(lifted.state(0), "bow 0 9600..9600 0.9");  // the mixer and the display end it
+    EXPECT_EQ(lifted.state(1), "bow 2 19200..19200 0.9");
+    lifted.play("!2");  // a cancelled touch is a lifted one
+    EXPECT_EQ(lifted.voice(1).touchid(), kNoTouch);
+    EXPECT_TRUE(lifted.view.activeTouches().empty());
     // One event with several phases: a landing, a move and a lift together.
-    in.play("+3@100");
+    lifted.play("+3@100");
     TouchEvent e;
-    e.began.push_back(in.touch(4, 300.0));
-    e.moved.push_back(in.touch(3, 750.0));
-    e.ended.push_back(in.touch(3, 750.0));
-    in.view.handleTouchEvent(e);
-    EXPECT_EQ(in.state(2), "bow 0 36000..4800 0.9");
-    EXPECT_EQ(in.view.activeTouches(), std::vector<TouchId>{4});
+    e.began.push_back(lifted.touch(4, 300.0));
+    e.moved.push_back(lifted.touch(3, 750.0));
+    e.ended.push_back(lifted.touch(3, 750.0));
+    lifted.view.handleTouchEvent(e);
+    EXPECT_EQ(lifted.state(2), "bow 0 36000..4800 0.9");
+    EXPECT_EQ(lifted.view.activeTouches(), std::vector<TouchId>{4});
 }
 
 TEST(TouchDispatch, AMoveAfterAModeChangeSteersWithTheNewMode) {
@@ -71,7 +69,7 @@ TEST(TouchDispatch, AMoveAfterAModeChangeSteersWithTheNewMode) {
     EXPECT_EQ(in.view.slices().size(), 4u);
 }
 
-TEST(TouchDispatch, TheLooperHintShowsAfterThreeSecondsUntilALoop) {
+TEST(TouchDispatch, TheLooperHintShowsAfterThreeSecondsAndStrangeTouchesPlayNothing) {
     Instrument in(Playhead::kSlicer, 48000);
     const LayerPtr& hint = in.view.looperAlert();
     hint->markPresented();  // on screen, so its changes fade
@@ -95,26 +93,22 @@ TEST(TouchDispatch, TheLooperHintShowsAfterThreeSecondsUntilALoop) {
     in.loop.advance(in.clock, 10.0);
     EXPECT_EQ(hint->opacity(), 0.0f);
     EXPECT_EQ(in.loop.pendingCount(), 0u);
-}
-
-TEST(TouchDispatch, StrangeTouchesPlayNothing) {
-    Instrument in(Playhead::kBow, 48000);
+    // Strange touches play nothing.
+    Instrument strange(Playhead::kBow, 48000);
     test::LogLines log;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     TouchEvent e;
     e.began.push_back(Touch{kNoTouch, {500.0, 15.0}, {500.0, 15.0}});
     e.began.push_back(Touch{9, {nan, 15.0}, {nan, 15.0}});
-    in.view.handleTouchEvent(e);
-    EXPECT_EQ(in.state(0), "off");
-    EXPECT_EQ(in.view.activeTouches(), std::vector<TouchId>{9});  // listed, and released later
+    strange.view.handleTouchEvent(e);
+    EXPECT_EQ(strange.state(0), "off");
+    EXPECT_EQ(strange.view.activeTouches(), std::vector<TouchId>{9});  // listed, and released later
     EXPECT_EQ(log.lines,
               (std::vector<std::string>{"Touch without an identity ignored",
                                         "Touch at a location that is not a number ignored"}));
-    in.play("-9 +3@500 +3@500");  // landing twice without lifting: listed once
-    EXPECT_EQ(in.view.activeTouches(), std::vector<TouchId>{3});
-}
-
-TEST(TouchDispatch, NothingPlaysWithoutASampleOrAMeasuredStrip) {
+    strange.play("-9 +3@500 +3@500");  // landing twice without lifting: listed once
+    EXPECT_EQ(strange.view.activeTouches(), std::vector<TouchId>{3});
+    // Nothing plays without a sample or a measured strip.
     for (int mode = 0; mode < 4; ++mode) {
         SCOPED_TRACE(mode);
         Instrument bare(mode, 0);                      // no sample

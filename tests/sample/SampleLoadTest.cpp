@@ -188,7 +188,7 @@ TEST_F(SampleLoad, FilesThatCannotBeOpenedOrUsedAreRefusedAndTheWindowSaysWhy) {
     }
 }
 
-TEST_F(SampleLoad, PartReadFilesLoadWhatIsThere) {
+TEST_F(SampleLoad, PartReadFilesLoadWhatIsThereNonFiniteSamplesBecomeSilence) {
     const auto bytes = readBytes(good);
     // A WAV cut off in its data: the frames there, no error.
     writeBytes(dir.file("cut.wav"), {bytes.begin(), bytes.begin() + 44 + 4 * 30000 + 3});
@@ -231,9 +231,7 @@ TEST_F(SampleLoad, PartReadFilesLoadWhatIsThere) {
         ASSERT_FALSE(log.lines.empty());
         EXPECT_EQ(log.lines[0], "Error loading audio file into buffer: " + std::to_string(error));
     }
-}
-
-TEST_F(SampleLoad, NonFiniteSamplesBecomeSilenceWithALine) {
+    // Non-finite samples become silence, with a line.
     auto poisoned = testSignal(1000, 2);
     poisoned[0] = std::numeric_limits<float>::quiet_NaN();
     poisoned[2 * 10 + 1] = std::numeric_limits<float>::infinity();

@@ -97,7 +97,7 @@ TEST_F(SessionTest, ACrashBetweenWritingAndRenamingLeavesTheOldFile) {
     EXPECT_NE(error.find("state.conf"), std::string::npos);
 }
 
-TEST_F(SessionTest, ChangesAreWrittenAtMostOnceASecondAndFreshStartsWaitForOne) {
+TEST_F(SessionTest, ChangesAreWrittenAtMostOnceASecondFreshStartsWaitTakesKeepTheirNames) {
     ManualClock clock;
     RunLoop loop(clock);
     ASSERT_TRUE(writeFileAtomically(file, formatState(kSome), error));
@@ -138,9 +138,7 @@ TEST_F(SessionTest, ChangesAreWrittenAtMostOnceASecondAndFreshStartsWaitForOne) 
         loop.advance(clock, 1.0);
         EXPECT_EQ(readStateFile(file).state, now);
     }
-}
-
-TEST_F(SessionTest, ATakeIsKeptUnderItsPermanentName) {
+    // A take is kept under its permanent name.
     const fs::path recording = dir / "recording.wav", takes = takesDirectory(dir.path());
     fs::create_directories(takes);
     std::ofstream(recording) << "take two";
