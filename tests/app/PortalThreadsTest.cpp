@@ -254,9 +254,7 @@ TEST(PortalThreadsTest, TheWindowFollowsTheDesktopAndOpensWithItsChooser) {
     Application app(options);
     auto press = [&](SDL_Keycode key, Uint16 mod = KMOD_NONE) {
         SDL_Event e{};
-        e.key = {SDL_KEYDOWN, 0, app.windowID(), SDL_PRESSED, 0, 0, 0, {}};
-        e.key.keysym.sym = key;
-        e.key.keysym.mod = mod;
+        e.key = {SDL_KEYDOWN, 0, app.windowID(), SDL_PRESSED, 0, 0, 0, {{}, key, mod, 0}};
         SDL_PushEvent(&e);
     };
     // Stages: the desktop turns light, a file is chosen, help F1/Escape, ?/Escape.

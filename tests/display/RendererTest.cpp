@@ -164,13 +164,9 @@ TEST(Renderer, DrawsAgainOnlyWhenWhatItDrawsChanged) {
 
     // Each change draws once; the same tree again draws nothing.
     const std::function<void()> changes[] = {
-        [&] {
-            plain->setPosition({3, 2});
-        },
+        [&] { plain->setPosition(Point(3, 2)); },
         [&] { plain->setBounds(Rect::make(0, 0, 10, 7)); },
-        [&] {
-            plain->setAnchorPoint({0.5, 0});
-        },
+        [&] { plain->setAnchorPoint(Point(0.5, 0)); },
         [&] { plain->setBackgroundColor(kBlue); },
         [&] { plain->setBorderWidth(1); },
         [&] { plain->setBorderColor(kRed); },
@@ -180,9 +176,7 @@ TEST(Renderer, DrawsAgainOnlyWhenWhatItDrawsChanged) {
         [&] { setOpacityNow(*plain, 0.5f); },
         [&] { plain->setContents(Image::create(1, 1)); },
         [&] { plain->setMask(box(0, 0, 5, 5, kRed)); },
-        [&] {
-            plain->mask()->setPosition({1, 0});
-        },
+        [&] { plain->mask()->setPosition(Point(1, 0)); },
         [&] { shape->editPath().lineTo(25, 2); },
         [&] { shape->setStrokeColor(kBlue); },
         [&] { shape->setFillColor(kBlue); },
