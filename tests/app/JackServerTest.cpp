@@ -35,9 +35,10 @@ bool waitUntil(Done done, std::chrono::milliseconds limit = 5000ms) {
     return true;
 }
 
-// jackd on a server name of its own, killed on every way out of the test.
+// jackd on a server name of the tests' own, killed on every way out of the test. One name, so that
+// the slot of a server that died without leaving (JACK keeps eight) is taken back by the next.
 struct Server {
-    const std::string name = "vornik-test-" + std::to_string(getpid());
+    const std::string name = "vornik-test";
     ScopedEnv named{"JACK_DEFAULT_SERVER", name};  // the one clients look for
     pid_t pid = 0;
     Server(int rate, int period) {
