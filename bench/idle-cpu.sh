@@ -61,7 +61,7 @@ XDG_STATE_HOME=$state "$bin" --fresh --buffer "$buffer" --hold-voices "$voices" 
   2>"$log" &
 pid=$!
 floorPid=
-if [ -x "$floor" ]; then
+if [ -x "$floor" ] && [ "$voices" -eq 0 ]; then  # playing, it would only disturb the figure
   "$floor" $((seconds + 4)) "$buffer" &
   floorPid=$!
 fi
