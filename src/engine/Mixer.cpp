@@ -367,6 +367,19 @@ void Mixer::planBatch(Voice* voices, int count, int frames) {
     for (int i = 0; i < used; ++i) *chains[i].result = chains[i].value;
 }
 
+// The head's positions from frame `from` of the run on, each the last plus `rate` and then
+// `wrap`ped; returns where the head ends.
+template <class Wrap>
+double Mixer::planFrom(Slot& sl, int from, int frames, double rate, Wrap wrap) {
+    double* pos = sl.write(Slot::kPos, frames);
+    double p = pos[from];
+    for (int n = from; n < frames; ++n) {
+        pos[n] = p;
+        p = wrap(p + rate);
+    }
+    return p;
+}
+
 // Finds the run's first event, plans from there frame by frame with exactly the steps of the
 // mode, then reads and mixes.
 void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, float* right,
@@ -380,22 +393,17 @@ void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, f
                 return p >= frameEnd || p >= length || p <= 0.0;
             });
             if (from < frames) {
-                double* pos = sl.write(Slot::kPos, frames);
-                double p = pos[from];
-                for (int n = from; n < frames; ++n) {
-                    pos[n] = p;
-                    p += rate;
+                x.pos = planFrom(sl, from, frames, rate, [&](double p) {
                     if (p >= frameEnd) {
                         x.ended = true;
-                        p = frameStart;  // the rest of this call plays on from the slice's start
-                    } else if (p >= length) {
-                        p -= length;
-                        x.ended = true;
-                    } else if (p <= 0.0) {
-                        p += length;
+                        return frameStart;  // the rest of this call plays on from the slice's start
                     }
-                }
-                x.pos = p;
+                    if (p >= length) {
+                        x.ended = true;
+                        return p - length;
+                    }
+                    return p <= 0.0 ? p + length : p;
+                });
             }
             // The fast fade near the slice's end, frame by frame where the run reaches it.
             // Without an event the positions only rise or fall: their ends tell.
@@ -425,20 +433,12 @@ void Mixer::mixVoice(Voice& x, Slot& sl, const SampleSnapshot& s, float* left, f
                 return p >= length || p < 0.0 || (p == 0.0 && rate != 0.0);
             });
             if (from < frames) {
-                double* pos = sl.write(Slot::kPos, frames);
-                double p = pos[from];
-                for (int n = from; n < frames; ++n) {
-                    pos[n] = p;
-                    p += rate;
-                    if (p >= length) {
-                        p -= length;
-                    } else if (p < 0.0 || (p == 0.0 && rate != 0.0)) {
-                        // Arriving at exactly 0 moves to the end too; a tape standing at 0
-                        // stays there rather than flipping between the first and last frame.
-                        p += length;
-                    }
-                }
-                x.pos = p;
+                x.pos = planFrom(sl, from, frames, rate, [&](double p) {
+                    if (p >= length) return p - length;
+                    // Arriving at exactly 0 moves to the end too; a tape standing at 0 stays
+                    // there rather than flipping between the first and last frame.
+                    return p < 0.0 || (p == 0.0 && rate != 0.0) ? p + length : p;
+                });
             }
             kernels_.oneHead(s, sl.heads(), left, right, frames);
             break;

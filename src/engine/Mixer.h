@@ -85,6 +85,8 @@ private:
     void mixRuns(Voice* voices, int count, const SampleSnapshot& sample, float* left,
                  float* right, int from, int numFrames, std::uint64_t clock);
     void planBatch(Voice* voices, int count, int frames);
+    template <class Wrap>
+    static double planFrom(Slot& sl, int from, int frames, double rate, Wrap wrap);
     void mixVoice(Voice& x, Slot& slot, const SampleSnapshot& s, float* left, float* right,
                   int frames);
 
