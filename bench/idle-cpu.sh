@@ -46,11 +46,13 @@ if [ "${1:-}" != "--inside" ]; then
 fi
 video=$2
 
-ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# CPU time as the scheduler counts it, in nanoseconds (schedstat): the tick-sampled times of
+# /proc/PID/stat are too coarse for a thread that runs a few microseconds a millisecond.
+ticks() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%d\n", s }'; }
 thread_ticks() {
   for task in /proc/"$1"/task/*; do
-    [ -r "$task/stat" ] || continue
-    printf '%s %s\n' "$(basename "$task")" "$(sed -E 's/^[0-9]+ \((.*)\) .*/\1/' "$task/stat" | tr ' ' '_'):$(awk '{ print $14 + $15 }' "$task/stat" 2>/dev/null || echo 0)"
+    [ -r "$task/schedstat" ] || continue
+    printf '%s %s\n' "$(basename "$task")" "$(tr ' ' '_' <"$task/comm"):$(awk '{ print $1 }' "$task/schedstat" 2>/dev/null || echo 0)"
   done
 }
 
@@ -91,7 +93,7 @@ s1=$(date +%s.%N)
 kill "$pid" $floorPid 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
 
-hz=$(getconf CLK_TCK)
+hz=1000000000  # the counts are nanoseconds
 percent=$(awk -v a="$t0" -v b="$t1" -v hz="$hz" -v s0="$s0" -v s1="$s1" \
   'BEGIN { printf "%.1f", 100 * (b - a) / hz / (s1 - s0) }')
 what=idle
