@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "base/Log.h"
+#include "display/Composite.h"
 #include "display/TraceStroke.h"
 #include "display/Transaction.h"
 
@@ -18,6 +19,8 @@ namespace vornik {
 namespace {
 
 constexpr double kMiterLimit = 10.0;
+// Renders a kept box's picture outlives its last paint in renderIfChanged (ten seconds at 60 Hz).
+constexpr std::uint64_t kKeptRenders = 600;
 
 // Renderers alive now: their font faces keep entries in Cairo's caches, which must be empty
 // before the caches can be dropped.
@@ -183,7 +186,8 @@ struct Digest {
         for (unsigned char c : text) add(static_cast<std::uint64_t>(c));
     }
 
-    void addTree(const Layer& layer, double now) {
+    // The layer's own drawing, not its sublayers'.
+    void addOwn(const Layer& layer, double now) {
         add(&layer);
         add(static_cast<std::uint64_t>(layer.kind()));
         const Rect& b = layer.bounds();
@@ -212,11 +216,13 @@ struct Digest {
             add(t.string()), add(t.fontName()), add(t.fontSize()), add(t.foregroundColor());
             add(static_cast<std::uint64_t>(t.alignmentMode()));
         }
+        add(std::uint64_t{layer.mask() != nullptr});
+    }
+
+    void addTree(const Layer& layer, double now) {
+        addOwn(layer, now);
         // Hidden layers count too: a render marks them as shown, which decides how they fade.
-        if (layer.mask()) {
-            add(std::uint64_t{1});
-            addTree(*layer.mask(), now);
-        }
+        if (layer.mask()) addTree(*layer.mask(), now);
         add(static_cast<std::uint64_t>(layer.sublayers().size()));
         for (const LayerPtr& sublayer : layer.sublayers()) addTree(*sublayer, now);
     }
@@ -237,6 +243,8 @@ struct RenderPass {
     void drawImage(const Layer& layer, double alpha);
     bool drawTrace(const ShapeLayer& shape, double alpha);
     bool paintKeptLeaf(const Layer& layer, double alpha);
+    bool paintDirectly(const Renderer::KeptLeaf& kept, int left, int top,
+                       const cairo_rectangle_list_t& clip);
 };
 
 void RenderPass::drawLayer(const Layer& layer, double alphaScale) {
@@ -376,10 +384,15 @@ bool RenderPass::paintKeptLeaf(const Layer& layer, double alpha) {
     cairo_matrix_t m;
     cairo_get_matrix(cr, &m);
     if (m.xy != 0.0 || m.yx != 0.0) return false;
+    // The clip in device pixels (null when it has edges within pixels).
+    cairo_identity_matrix(cr);
     cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
-    const bool wholePixels = clip->status == CAIRO_STATUS_SUCCESS;
-    cairo_rectangle_list_destroy(clip);
-    if (!wholePixels) return false;
+    cairo_set_matrix(cr, &m);
+    struct ClipList {
+        cairo_rectangle_list_t* list;
+        ~ClipList() { cairo_rectangle_list_destroy(list); }
+    } clipList{clip};
+    if (clip->status != CAIRO_STATUS_SUCCESS) return false;
     // The group's pixels: its clip's extent, in whole device pixels.
     double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
     const Rect& b = layer.bounds();
@@ -452,10 +465,60 @@ bool RenderPass::paintKeptLeaf(const Layer& layer, double alpha) {
         cairo_destroy(paint);
         cairo_surface_flush(kept.painted);
         kept.alpha = alpha;
+        // Its rows, each equal one given once: a box's inside is one row many times over.
+        const auto* data =
+            reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(kept.painted));
+        const int stride = cairo_image_surface_get_stride(kept.painted) / 4;
+        kept.rows.resize(static_cast<std::size_t>(height));
+        for (int y = 0; y < height; ++y) {
+            const std::uint32_t* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+            const bool repeats =
+                y > 0 && std::equal(row, row + width, kept.rows[static_cast<std::size_t>(y) - 1]);
+            kept.rows[static_cast<std::size_t>(y)] =
+                repeats ? kept.rows[static_cast<std::size_t>(y) - 1] : row;
+        }
     }
     cairo_identity_matrix(cr);
-    cairo_set_source_surface(cr, kept.painted, left, top);
-    cairo_paint(cr);
+    if (!paintDirectly(kept, left, top, *clip)) {
+        cairo_set_source_surface(cr, kept.painted, left, top);
+        cairo_paint(cr);
+    }
+    return true;
+}
+
+// A kept picture put down straight into the target's pixels, clip rectangle by clip rectangle:
+// for many boxes a frame, Cairo's set-up for each paint costs more than the pixels. False when
+// the target is not plain ARGB32 pixels or this CPU has no faster way.
+bool RenderPass::paintDirectly(const Renderer::KeptLeaf& kept, int left, int top,
+                               const cairo_rectangle_list_t& clip) {
+    cairo_surface_t* target = cairo_get_group_target(cr);
+    if (!compositeOverIsFast() || cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+        cairo_image_surface_get_format(target) != CAIRO_FORMAT_ARGB32) {
+        return false;
+    }
+    double dx = 0.0, dy = 0.0;
+    cairo_surface_get_device_offset(target, &dx, &dy);
+    if (dx != 0.0 || dy != 0.0) return false;  // a group smaller than the picture
+    cairo_surface_flush(target);
+    const int targetWidth = cairo_image_surface_get_width(target);
+    const int targetHeight = cairo_image_surface_get_height(target);
+    auto* pixels = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(target));
+    const int stride = cairo_image_surface_get_stride(target) / 4;
+    const int width = cairo_image_surface_get_width(kept.painted);
+    const int height = cairo_image_surface_get_height(kept.painted);
+    for (int i = 0; i < clip.num_rectangles; ++i) {
+        // The picture within the clip rectangle and the target.
+        const cairo_rectangle_t& r = clip.rectangles[i];
+        const int x0 = std::max({left, static_cast<int>(r.x), 0});
+        const int y0 = std::max({top, static_cast<int>(r.y), 0});
+        const int x1 = std::min({left + width, static_cast<int>(r.x + r.width), targetWidth});
+        const int y1 = std::min({top + height, static_cast<int>(r.y + r.height), targetHeight});
+        if (x0 >= x1 || y0 >= y1) continue;
+        compositeOver(kept.rows.data() + (y0 - top), x0 - left,
+                      pixels + static_cast<std::ptrdiff_t>(y0) * stride + x0, stride, x1 - x0,
+                      y1 - y0);
+        cairo_surface_mark_dirty_rectangle(target, x0, y0, x1 - x0, y1 - y0);
+    }
     return true;
 }
 
@@ -568,6 +631,7 @@ Renderer::~Renderer() {
     --gLiveRenderers;
     for (auto& entry : keptLeaves_) entry.second.release();
     if (cr_) cairo_destroy(cr_);
+    if (prefixCr_) cairo_destroy(prefixCr_);
     for (FontEntry& f : fonts_) cairo_font_face_destroy(f.face);
 }
 
@@ -595,20 +659,37 @@ cairo_font_face_t* Renderer::fontFace(const std::string& name) {
     return face;
 }
 
-void Renderer::prepare(int width, int height) {
-    if (cr_ && image_->width() == width && image_->height() == height) {
-        image_->clear();
-        return;
-    }
-    if (cr_) cairo_destroy(cr_);
-    image_ = Image::create(width, height);
-    cr_ = cairo_create(image_->surface());
+namespace {
+
+cairo_t* createContext(const Image& image) {
+    cairo_t* cr = cairo_create(image.surface());
     // Unhinted outlines and metrics: text looks the same at every zoom and on every machine.
     cairo_font_options_t* options = cairo_font_options_create();
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_set_font_options(cr_, options);
+    cairo_set_font_options(cr, options);
     cairo_font_options_destroy(options);
+    return cr;
+}
+
+// A side in whole pixels for a side in points.
+int pixelsFor(double points, double zoom) {
+    // A size that is whole in pixels (a window's width over its zoom, times the zoom) may land a
+    // rounding error below it: that is still the whole pixel.
+    const double p = points * zoom + 1e-6;
+    return p > 0.0 ? static_cast<int>(std::min(p, double{Image::kMaxImageSide} + 1.0)) : 0;
+}
+
+}  // namespace
+
+void Renderer::prepare(int width, int height, bool clear) {
+    if (cr_ && image_->width() == width && image_->height() == height) {
+        if (clear) image_->clear();
+        return;
+    }
+    if (cr_) cairo_destroy(cr_);
+    image_ = Image::create(width, height);
+    cr_ = createContext(*image_);
 }
 
 const Image& Renderer::render(const Layer& root, double zoom, double now) {
@@ -618,17 +699,13 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
         logf("cannot render at a zoom of %g pixels per point; the picture is empty", zoom);
         zoom = 1.0;
     } else {
-        auto pixels = [zoom](double points) {
-            // A size that is whole in pixels (a window's width over its zoom, times the zoom)
-            // may land a rounding error below it: that is still the whole pixel.
-            const double p = points * zoom + 1e-6;
-            return p > 0.0 ? static_cast<int>(std::min(p, double{Image::kMaxImageSide} + 1.0)) : 0;
-        };
-        width = pixels(b.size.width);
-        height = pixels(b.size.height);
+        width = pixelsFor(b.size.width, zoom);
+        height = pixelsFor(b.size.height, zoom);
     }
-    prepare(width, height);
+    prepare(width, height, true);
     digest_ = 0;
+    if (prefix_) prefix_->clear();  // this picture may be of another tree
+    prefixUnits_ = 0;
     zoom_ = zoom;
     origin_ = b.origin;
     if (image_->width() == 0 || image_->height() == 0) return *image_;
@@ -656,16 +733,122 @@ const Image& Renderer::render(const Layer& root, double zoom, double now) {
     return *image_;
 }
 
-std::uint64_t drawingDigest(const Layer& root, double now) {
+namespace {
+
+// Whether a layer's sublayers can be drawn straight into its parent's picture: it then draws its
+// own paint and theirs after it, with nothing composited as a group.
+bool drawsThrough(const Layer& layer, double now) {
+    return !layer.sublayers().empty() && clamp01(layer.presentationOpacity(now)) == 1.0 &&
+           !layer.mask() && !layer.masksToBounds() && !drawsBorder(layer);
+}
+
+}  // namespace
+
+void Renderer::collectUnits(const Layer& layer, Point parentOffset, double now) {
+    const Rect f = layer.frame();
+    const Rect& b = layer.bounds();
+    const Point offset{parentOffset.x + f.origin.x - b.origin.x,
+                       parentOffset.y + f.origin.y - b.origin.y};
+    Unit unit{&layer, drawsThrough(layer, now), parentOffset, 0};
     Digest digest;
-    digest.addTree(root, now);
-    return digest.h == 0 ? 1 : digest.h;  // 0 stands for "nothing rendered"
+    if (unit.own) {
+        unit.offset = offset;
+        digest.addOwn(layer, now);
+    } else {
+        digest.addTree(layer, now);
+    }
+    digest.add(unit.offset);
+    unit.digest = digest.h;
+    units_.push_back(unit);
+    if (unit.own) {
+        for (const LayerPtr& sublayer : layer.sublayers()) collectUnits(*sublayer, offset, now);
+    }
+}
+
+void Renderer::drawUnits(cairo_t* cr, std::size_t first, std::size_t last, double now) {
+    cairo_save(cr);
+    const int height = cairo_image_surface_get_height(cairo_get_target(cr));
+    cairo_matrix_t base;
+    cairo_matrix_init_translate(&base, 0.0, height);
+    cairo_matrix_scale(&base, zoom_, -zoom_);
+    cairo_matrix_translate(&base, -origin_.x, -origin_.y);
+    RenderPass pass{*this, cr, now};
+    for (std::size_t i = first; i < last; ++i) {
+        const Unit& unit = units_[i];
+        cairo_set_matrix(cr, &base);
+        cairo_translate(cr, unit.offset.x, unit.offset.y);
+        if (unit.own) {
+            pass.drawOwn(*unit.layer, 1.0);
+        } else {
+            pass.drawLayer(*unit.layer, 1.0);
+        }
+    }
+    cairo_restore(cr);
 }
 
 bool Renderer::renderIfChanged(const Layer& root, double zoom, double now) {
-    const std::uint64_t digest = drawingDigest(root, now);
-    if (digest == digest_ && zoom == zoom_ && cr_ != nullptr) return false;
-    render(root, zoom, now);
+    const Rect& b = root.bounds();
+    if (!(zoom > 0.0) || !std::isfinite(zoom)) {  // render() logs it and draws nothing
+        render(root, zoom, now);
+        return true;
+    }
+    const int width = pixelsFor(b.size.width, zoom), height = pixelsFor(b.size.height, zoom);
+    units_.clear();
+    const Rect frame = root.frame();
+    collectUnits(root, {b.origin.x - frame.origin.x, b.origin.y - frame.origin.y}, now);
+    Digest all;
+    all.add(zoom), all.add(static_cast<std::uint64_t>(width) << 32 | static_cast<unsigned>(height));
+    for (const Unit& unit : units_) all.add(unit.digest);
+    const std::uint64_t digest = all.h == 0 ? 1 : all.h;  // 0 stands for "nothing rendered"
+    if (digest == digest_ && cr_ && zoom == zoom_ && image_->width() == width &&
+        image_->height() == height) {
+        return false;
+    }
+    // The units before the first that changed since the last frame are likely to stay: their
+    // picture is kept, grown as more stay, and drawn again only when one of them changes.
+    std::size_t same = 0;
+    while (same < units_.size() && same < lastUnits_.size() &&
+           units_[same].layer == lastUnits_[same].layer &&
+           units_[same].own == lastUnits_[same].own &&
+           units_[same].digest == lastUnits_[same].digest) {
+        ++same;
+    }
+    const bool sameSize =
+        prefix_ && prefix_->width() == width && prefix_->height() == height && zoom == zoom_;
+    zoom_ = zoom;
+    origin_ = b.origin;
+    ++renders_;
+    prepare(width, height, false);  // every pixel is drawn below
+    if (width > 0 && height > 0) {
+        if (!sameSize) {
+            if (prefixCr_) cairo_destroy(prefixCr_);
+            prefix_ = Image::create(width, height);
+            prefixCr_ = createContext(*prefix_);
+            prefixUnits_ = 0;
+        }
+        if (same < prefixUnits_) {
+            prefix_->clear();
+            prefixUnits_ = 0;
+        }
+        drawUnits(prefixCr_, prefixUnits_, same, now);
+        prefixUnits_ = same;
+        cairo_surface_flush(prefix_->surface());
+        cairo_save(cr_);
+        cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_surface(cr_, prefix_->surface(), 0.0, 0.0);
+        cairo_paint(cr_);
+        cairo_restore(cr_);
+        drawUnits(cr_, same, units_.size(), now);
+        cairo_surface_flush(image_->surface());
+    }
+    markPresented(root);
+    // Boxes in the kept part are not drawn each frame: their pictures stay a while.
+    std::erase_if(keptLeaves_, [this](auto& entry) {
+        if (entry.second.render + kKeptRenders > renders_) return false;
+        entry.second.release();
+        return true;
+    });
+    std::swap(units_, lastUnits_);
     digest_ = digest;
     return true;
 }

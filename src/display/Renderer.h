@@ -37,7 +37,9 @@ public:
     // As above, at the layer clock's present time.
     const Image& render(const Layer& root, double zoom);
     // As render(), unless `root` would draw the very picture of the last render (same size and
-    // zoom, same drawingDigest): then the image is left as it is and false is returned.
+    // zoom, same drawings): then the image is left as it is and false is returned. Between frames
+    // it keeps the picture of the layers drawn first that did not change (the waveform under the
+    // moving cursors) and draws only what lies above them.
     bool renderIfChanged(const Layer& root, double zoom, double now);
 
     const Image& image() const { return *image_; }
@@ -53,7 +55,7 @@ public:
 private:
     friend struct RenderPass;
     cairo_font_face_t* fontFace(const std::string& name);
-    void prepare(int width, int height);
+    void prepare(int width, int height, bool clear);
 
     std::shared_ptr<Image> image_;
     cairo_t* cr_ = nullptr;
@@ -67,24 +69,34 @@ private:
         cairo_surface_t* own = nullptr;      // drawn opaque
         cairo_surface_t* painted = nullptr;  // at `alpha`, clipped: what a render copies
         double alpha = -1.0;
-        std::uint64_t render = 0;  // the render that last painted it
+        std::vector<const std::uint32_t*> rows;  // of `painted`, repeated rows shared
+        std::uint64_t render = 0;                // the render that last painted it
         void release() const;
     };
     std::unordered_map<const Layer*, KeptLeaf> keptLeaves_;
     std::uint64_t renders_ = 0;
     TraceStroke trace_;
+
+    // What renderIfChanged draws, in order: a layer's own paint where its sublayers can be drawn
+    // straight into its parent's picture (opaque, no mask, clip or border), else the layer whole.
+    struct Unit {
+        const Layer* layer;
+        bool own;      // its own paint only, its sublayers being units of their own
+        Point offset;  // added to the root's space before the draw (points)
+        std::uint64_t digest;
+    };
+    void collectUnits(const Layer& layer, Point parentOffset, double now);
+    void drawUnits(cairo_t* cr, std::size_t first, std::size_t last, double now);
+    std::vector<Unit> units_, lastUnits_;
+    std::shared_ptr<Image> prefix_;  // the first prefixUnits_ units of the last frame, drawn
+    cairo_t* prefixCr_ = nullptr;
+    std::size_t prefixUnits_ = 0;
     struct FontEntry {
         std::string name;
         cairo_font_face_t* face;
     };
     std::vector<FontEntry> fonts_;
 };
-
-// A 64-bit digest of everything that decides what `root` and its sublayers draw at `now`: the
-// layers themselves, their order, every drawn property and the shown opacities. Trees with the
-// same digest draw the same picture. Contents are known by their image: an image is not redrawn
-// once a layer shows it (a new one is set instead).
-std::uint64_t drawingDigest(const Layer& root, double now);
 
 // `root` drawn into a new image at `zoom` (e.g. a 30 x 30 point icon at 2 gives 60 x 60 pixels),
 // at the layer clock's present time.

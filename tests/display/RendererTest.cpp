@@ -239,3 +239,84 @@ TEST(Renderer, AKeptTranslucentBoxLooksAsItsGroupDoes) {
             << pass;
     }
 }
+
+TEST(Renderer, FramesDrawnOverAKeptPartEqualWholeRenders) {
+    // A waveform that stays, translucent bordered boxes and cursors above it, a trace on top. Each
+    // step changes one thing at another depth; the frame drawn over the kept part must be the whole
+    // render, to the bit.
+    ManualClock clock;
+    ScopedLayerClock useClock(clock);
+    auto view = canvas(60, 12);
+    auto waveform = Layer::create();
+    waveform->setFrame(Rect::make(0, 0, 60, 12));
+    std::vector<LayerPtr> bars;
+    for (int i = 0; i < 40; ++i)
+        bars.push_back(box(i * 1.5 + 0.3, 6 - i % 5, 1.1, 2 * (i % 5) + 0.5, kBlue));
+    waveform->setSublayers(bars);
+    std::vector<LayerPtr> layers{waveform};
+    std::vector<LayerPtr> cursors, boxes;
+    for (int i = 0; i < 4; ++i) {
+        cursors.push_back(box(7.3 * i + 2.2, 0, 0.5, 12, Color::white(1.0)));
+        auto b = box(7.3 * i + 1.1, 1.3, 9.4, 8.8, Color::white(1.0, 0.5));
+        b->setBorderWidth(1.0);
+        b->setBorderColor(Color::white(1.0));
+        setOpacityNow(*b, 0.45f);
+        boxes.push_back(b);
+        layers.push_back(cursors.back());
+        layers.push_back(b);
+    }
+    auto trace = ShapeLayer::create();
+    trace->setFillColor(Color::clear());
+    trace->setStrokeColor(Color::white(1.0, 0.5));
+    trace->setLineWidth(1.5);
+    layers.push_back(trace);
+    view->setSublayers(layers);
+    auto root = canvas(60, 12, {view});
+
+    Renderer framed, whole;
+    const std::function<void()> steps[] = {
+        [] {},
+        [&] {
+            cursors[3]->setPosition({40.7, 0});
+        },  // above the kept part: it grows
+        [&] {
+            cursors[3]->setPosition({41.9, 0});
+        },
+        [&] { setOpacityNow(*boxes[2], 0.3f); },
+        [&] { bars[7]->setBackgroundColor(kRed); },  // deep in the kept part
+        [&] {
+            cursors[0]->setPosition({3.1, 0});
+        },
+        [&] { setOpacityNow(*waveform, 0.5f); },  // a group now, not drawn through
+        [&] { setOpacityNow(*waveform, 1.0f); },
+        [&] {  // every box inside a group, under a clip
+            view->setMasksToBounds(true);
+            view->setFrame(Rect::make(4.5, 1, 28, 7));  // cutting boxes
+            setOpacityNow(*view, 0.8f);
+        },
+        [&] { setOpacityNow(*view, 1.0f); },
+        [&] {
+            view->setSublayers({layers[0], layers[2], layers[1], trace});
+        },
+        [&] { bars[3]->removeFromSuperlayer(); },
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i]();
+        Path& path = trace->editPath();
+        path.clear();
+        path.moveTo(0, 6);
+        for (int x = 1; x <= 60; ++x) path.lineTo(x, 6 + 4 * std::sin(x * 0.7 + i));
+        // Two frames each: the second grows the kept part over what stayed.
+        for (int frame = 0; frame < 2; ++frame) {
+            if (frame == 1) trace->editPath().lineTo(60.5, 6);
+            if (i == 5 && frame == 1) {  // another tree drawn between two frames
+                framed.render(*canvas(60, 12, {box(0, 0, 60, 12, kRed)}), 2.0, clock.now());
+            }
+            ASSERT_TRUE(framed.renderIfChanged(*root, 2.0, clock.now()));
+            EXPECT_EQ(test::compareImages(framed.image(), whole.render(*root, 2.0, clock.now()),
+                                          {0, 0.0}),
+                      "")
+                << "step " << i << " frame " << frame;
+        }
+    }
+}
