@@ -12,7 +12,9 @@
 # thread's work is counted: it renders the graph whatever it plays). Needs a Release build:
 #   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release && cmake --build build --target vornik
 # Settings: IDLE_SECONDS (10), VORNIK_BIN (build/src/vornik), IDLE_BUFFER (64: frames asked of
-# SDL audio), IDLE_VIDEO (xvfb or offscreen),
+# SDL audio), IDLE_AUDIO (sdl, or jack: a JACK server of its own, jackd's dummy driver at
+# 48000 Hz and IDLE_BUFFER frames, the audio thread being "vornik-jack"), IDLE_VIDEO (xvfb or
+# offscreen),
 # IDLE_VOICES (0: voices held), IDLE_TARGET (10: percent of one core). SDL's own variables pass
 # through (SDL_RENDER_DRIVER=software|opengl|opengles2 picks the renderer).
 set -euo pipefail
@@ -23,6 +25,7 @@ seconds=${IDLE_SECONDS:-10}
 voices=${IDLE_VOICES:-0}
 target=${IDLE_TARGET:-10}
 buffer=${IDLE_BUFFER:-64}
+audio=${IDLE_AUDIO:-sdl}
 floor=$(dirname "$bin")/../bench/sdl-audio-floor
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export VORNIK_APPEARANCE=${VORNIK_APPEARANCE:-light}
@@ -59,15 +62,32 @@ thread_ticks() {
 log=$(mktemp)
 # The kept state stays out of it (held voices change the play mode).
 state=$(mktemp -d)
-XDG_STATE_HOME=$state "$bin" --fresh --buffer "$buffer" --hold-voices "$voices" assets/demo.wav \
+jackPid=
+audioArgs=(--buffer "$buffer")
+audioThread='^SDLAudio'
+if [ "$audio" = jack ]; then
+  export JACK_DEFAULT_SERVER=vornik-idle-$$
+  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p "$buffer" >/dev/null 2>&1 &
+  jackPid=$!
+  if ! jack_wait -w -s "$JACK_DEFAULT_SERVER" -t 10 >/dev/null 2>&1; then
+    echo "idle-cpu: the JACK server did not start" >&2
+    kill "$jackPid" 2>/dev/null || true
+    exit 1
+  fi
+  audioArgs=(--audio jack --no-connect)
+  audioThread='^vornik-jack'
+fi
+XDG_STATE_HOME=$state "$bin" --fresh "${audioArgs[@]}" --hold-voices "$voices" assets/demo.wav \
   2>"$log" &
 pid=$!
 floorPid=
-if [ -x "$floor" ] && [ "$voices" -eq 0 ]; then  # playing, it would only disturb the figure
+if [ "$audio" = sdl ] && [ -x "$floor" ] && [ "$voices" -eq 0 ]; then  # playing, it would only disturb the figure
   "$floor" $((seconds + 4)) "$buffer" &
   floorPid=$!
 fi
-trap 'kill "$pid" $floorPid 2>/dev/null || true; rm -f "$log"; rm -rf "$state"' EXIT
+trap 'kill "$pid" $floorPid 2>/dev/null || true; wait "$pid" 2>/dev/null || true
+  if [ -n "$jackPid" ]; then kill "$jackPid" 2>/dev/null || true; wait "$jackPid" 2>/dev/null || true; fi
+  rm -f "$log"; rm -rf "$state"' EXIT
 sleep 2
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "idle-cpu: the program ended early:" >&2
@@ -99,16 +119,18 @@ percent=$(awk -v a="$t0" -v b="$t1" -v hz="$hz" -v s0="$s0" -v s1="$s1" \
 what=idle
 [ "$voices" -gt 0 ] && what="$voices voices playing"
 renderer=$(sed -n 's/^vornik: drawing with //p' "$log" | head -n 1)
-echo "$what CPU ($video video, ${renderer:-unknown renderer}, $SDL_AUDIODRIVER audio," \
+audioName=$SDL_AUDIODRIVER
+[ "$audio" = jack ] && audioName="JACK dummy $buffer-frame"
+echo "$what CPU ($video video, ${renderer:-unknown renderer}, $audioName audio," \
   "instrument bar, demo sample): $percent% of one core over $seconds s (target at most $target%)"
 echo "per thread, % of one core:"
 join <(echo "$before" | sort) <(echo "$after" | sort) | awk -v hz="$hz" -v s0="$s0" -v s1="$s1" '{
   split($2, a, ":"); split($3, b, ":");
   printf "  %-16s %5.1f\n", a[1], 100 * (b[2] - a[2]) / hz / (s1 - s0) }'
 join <(echo "$before" | sort) <(echo "$after" | sort) | awk -v hz="$hz" -v s0="$s0" -v s1="$s1" \
-  -v voices="$voices" '{
+  -v voices="$voices" -v pattern="$audioThread" '{
   split($2, a, ":"); split($3, b, ":");
-  if (a[1] ~ /^SDLAudio/) audio += 100 * (b[2] - a[2]) / hz / (s1 - s0) }
+  if (a[1] ~ pattern) audio += 100 * (b[2] - a[2]) / hz / (s1 - s0) }
   END { printf "audio thread: %.1f%% of one core%s\n", audio,
     (voices > 0 ? "" : " (target at most 1%)") }'
 if [ -n "$floorPid" ]; then
