@@ -57,6 +57,24 @@ void TraceStroke::addPiece(std::initializer_list<Point> vertices, const PixelBox
 
 bool TraceStroke::draw(const std::vector<Point>& points, double halfWidth, bool miter,
                        double miterLimit, PixelBox clip) {
+    // The oscilloscope's captures come less often than frames: the same trace keeps its coverage.
+    if (kept_ && halfWidth == keptHalfWidth_ && miter == keptMiter_ &&
+        miterLimit == keptMiterLimit_ && clip == keptClip_ && points == keptPoints_) {
+        return true;
+    }
+    kept_ = cover(points, halfWidth, miter, miterLimit, clip);
+    if (kept_) {
+        keptPoints_ = points;
+        keptHalfWidth_ = halfWidth;
+        keptMiter_ = miter;
+        keptMiterLimit_ = miterLimit;
+        keptClip_ = clip;
+    }
+    return kept_;
+}
+
+bool TraceStroke::cover(const std::vector<Point>& points, double halfWidth, bool miter,
+                        double miterLimit, PixelBox clip) {
     box_ = PixelBox{};
     pieces_.clear();
     if (points.size() < 2 || !(halfWidth > 0.0) || !std::isfinite(halfWidth)) return false;

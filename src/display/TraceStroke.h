@@ -20,6 +20,7 @@ struct PixelBox {
     int width() const { return x1 - x0; }
     int height() const { return y1 - y0; }
     bool isEmpty() const { return x1 <= x0 || y1 <= y0; }
+    friend bool operator==(const PixelBox&, const PixelBox&) = default;
 };
 
 class TraceStroke {
@@ -38,7 +39,7 @@ public:
     // byte per pixel (255 covered), rows top to bottom, `stride` bytes apart (a multiple of 4).
     const PixelBox& box() const { return box_; }
     const std::uint8_t* data() const { return mask_.data(); }
-    std::uint8_t* data() { return mask_.data(); }
+    std::uint8_t* data() { return mask_.data(); }  // for Cairo, which only reads it
     int stride() const { return stride_; }
 
 private:
@@ -53,6 +54,8 @@ private:
         int edges;
         Edge edge[4];
     };
+    bool cover(const std::vector<Point>& points, double halfWidth, bool miter, double miterLimit,
+               PixelBox clip);
     void addPiece(std::initializer_list<Point> vertices, const PixelBox& clip);
     void coverColumn(int column);
 
@@ -68,6 +71,12 @@ private:
     std::vector<std::uint8_t> mask_;
     PixelBox box_;
     int stride_ = 0;
+    // The last trace covered, while its coverage stands.
+    bool kept_ = false;
+    std::vector<Point> keptPoints_;
+    double keptHalfWidth_ = 0.0, keptMiterLimit_ = 0.0;
+    bool keptMiter_ = false;
+    PixelBox keptClip_;
 };
 
 }  // namespace vornik

@@ -4,6 +4,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -91,4 +92,20 @@ TEST(TraceStroke, CoversWhatCairosStrokeCovers) {
     EXPECT_FALSE(trace.draw({{0, 0}, {5, 5}}, 0.0, true, 10, all));
     EXPECT_TRUE(trace.draw({{0, -50}, {5, -40}}, 1.5, true, 10, all));
     EXPECT_TRUE(trace.box().isEmpty());
+
+    // The same trace again keeps its coverage; another trace, width or clip is covered anew.
+    const std::vector<Point> a{{0, 10}, {5, 20}, {9, 12}}, b{{0, 10}, {5, 24}, {9, 12}};
+    ASSERT_TRUE(trace.draw(a, 1.5, true, 10, all));
+    const PixelBox boxA = trace.box();
+    const std::vector<std::uint8_t> maskA(trace.data(),
+                                          trace.data() + trace.stride() * boxA.height());
+    ASSERT_TRUE(trace.draw(b, 1.5, true, 10, all));
+    EXPECT_GT(trace.box().y1, boxA.y1);
+    ASSERT_TRUE(trace.draw(a, 1.5, true, 10, all));
+    EXPECT_EQ(trace.box(), boxA);
+    EXPECT_TRUE(std::equal(maskA.begin(), maskA.end(), trace.data()));
+    ASSERT_TRUE(trace.draw(a, 2.5, true, 10, all));
+    EXPECT_GT(trace.box().height(), boxA.height());
+    ASSERT_TRUE(trace.draw(a, 2.5, true, 10, PixelBox{0, 0, 4, kHeight}));
+    EXPECT_EQ(trace.box().x1, 4);
 }
